@@ -1,0 +1,54 @@
+// Turns the filter list into the frequency mask on a thread of its own and
+// publishes each finished mask, with its normalising gain, into the engine.
+#pragma once
+
+#include <cstdint>
+
+#include "filter/filter_list.h"
+#include "platform/platform.h"
+
+namespace qrx {
+
+class FftEngine;
+
+class MaskBuilder {
+ public:
+  // pitch, bins, rows: the engine's. engine: where masks are published and
+  // whose kHz conversions the shapes use. The thread starts at once.
+  MaskBuilder(int32_t pitch, int32_t bins, int32_t rows, FftEngine* engine);
+  virtual ~MaskBuilder();  // stops the thread (at most 15000 ms, then forced)
+  MaskBuilder(const MaskBuilder&) = delete;
+  MaskBuilder& operator=(const MaskBuilder&) = delete;
+
+  bool IsUsable() const;
+
+  // Copies the list as the pending request and wakes the thread; returns at
+  // once. Requests made during a pass collapse into one further pass.
+  void SetFilters(const FilterList& filters);
+
+  // The shapes, multiplied into the builder's own table (builder thread, or
+  // tests with no pass running).
+  void ApplyDot(int32_t Fx, int32_t Fy, int32_t Wx, int32_t Wy, int32_t O, int32_t S);
+  void ApplyWin1D(int32_t Fx, int32_t Wx, int32_t O, int32_t S);
+  void ApplyWin2D(int32_t Fx, int32_t Fy, int32_t Wx, int32_t Wy, int32_t O, int32_t S);
+  // Composes the whole mask from the list, normalises it; returns the gain.
+  float Rebuild(const FilterList& list);
+
+  // The last completed mask (a whole table; for the 3-D view) and counters.
+  const float* Mask() const;
+  int32_t Pitch() const { return pitch_; }
+  int32_t Bins() const { return bins_; }
+  int32_t Rows() const { return rows_; }
+  int64_t PassesCompleted() const;  // for tests
+
+ private:
+  int32_t pitch_ = 0, bins_ = 0, rows_ = 0;
+  FftEngine* engine_ = nullptr;
+  // The implementation adds the tables, thread, events, lock and lists.
+};
+
+// Flattens spectrum peaks inside the rectangle of every enabled Dot filter of
+// strength 0 down to the mean magnitude of the rectangle's border.
+void AdaptiveClip(const FilterList& filters, FftEngine* engine);
+
+}  // namespace qrx

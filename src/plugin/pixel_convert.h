@@ -1,0 +1,35 @@
+// Conversions between the host's 24-bit BGR bottom-up frames and the working
+// layout (packed 4:2:2, bytes Y0 Cb Y1 Cr, top line first), and the demo-mode
+// border line. The scalar versions define the results; SIMD versions chosen
+// at run time are bit-identical to them.
+#pragma once
+
+#include <cstdint>
+
+namespace qrx {
+
+// The frame format record the plug-in keeps from Start.
+struct FrameFormatRecord {
+  int32_t width;
+  int32_t height;
+  int32_t thirdWord;
+  int32_t pixelFormat;  // 1: 24-bit BGR bottom-up; otherwise the working layout
+};
+
+void ConvertToWorking(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                      int32_t firstLine, int32_t lineCount);
+void ConvertFromWorking(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                        int32_t firstLine, int32_t lineCount);
+// colour is 0x00BBGGRR.
+void MarkRow(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
+
+namespace pixel {
+// The plain references, always available (tests and benchmarks call them).
+void ConvertToWorkingScalar(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                            int32_t firstLine, int32_t lineCount);
+void ConvertFromWorkingScalar(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                              int32_t firstLine, int32_t lineCount);
+void MarkRowScalar(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
+}  // namespace pixel
+
+}  // namespace qrx

@@ -1,0 +1,112 @@
+// The frequency-domain engine: spectrum, mask and display tables, Hamming
+// windows, the kHz frequency scale, and the 2-D transform run on worker
+// threads.
+//
+// Spectrum layout after Transform(+1), rows q = 0..M-1, columns k = 0..N/2:
+//   S[q][k] = (-1)^q * X(q - M/2, k),
+//   X(v, k) = sum_m sum_n x[m][n] e^(-2 pi i v m / M) e^(+2 pi i k n / N).
+// Row M/2 is the zero vertical frequency; column 0 the zero horizontal one.
+// Each row holds pitch = N/2 + 2 complex elements (two floats, real first);
+// bins = N/2 + 1 of them are used, the last is spare. Mask: one float per
+// complex element, same rows and pitch. Display: M rows of bins floats.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace qrx {
+
+class CFFTRowThread;
+class CFFTColThread;
+
+class FftEngine {
+ public:
+  static constexpr int kMaxWorkers = 8;
+
+  // lineLength L (always N in this system), height H, rowLength N (0: the
+  // smallest power of two >= L), columnLength M (0: the smallest power of
+  // two >= H), layout (2). workerCount 0 takes the count from the process
+  // affinity mask (at most 8); tests pass a count to force one.
+  FftEngine(int32_t lineLength, int32_t height, int32_t rowLength, int32_t columnLength,
+            int32_t layout, int32_t workerCount = 0);
+  virtual ~FftEngine();
+  FftEngine(const FftEngine&) = delete;
+  FftEngine& operator=(const FftEngine&) = delete;
+
+  // False when a size was unusable (N or M not a power of two >= 4 / >= 2,
+  // H < 2) or an allocation failed; nothing else may then be called but the
+  // destructor.
+  bool IsUsable() const;
+
+  void BuildWindow(int32_t type);         // 1: Hamming
+  void BuildInverseWindow(int32_t type);  // 1: Hamming
+  bool AllocateMask();     // M x pitch floats, set to 1.0 (no mask published yet)
+  bool AllocateDisplay();  // M x bins floats
+  void SetRates(int32_t rowRateKHz, int32_t colRateKHz);
+
+  // +1 forward (rows then columns), -1 inverse (columns then rows); any other
+  // value does nothing. Returns when the workers are done.
+  void Transform(int32_t direction);
+
+  // Multiplies every complex element by its mask factor. The mask used is
+  // one whole table published by PublishMask (all 1.0 before the first).
+  void ApplyMask();
+  // Copies a complete M x pitch mask with its normalising gain into the
+  // engine; safe against a concurrent ApplyMask (which sees the old or the
+  // new table whole). Called by the mask builder's thread.
+  void PublishMask(const float* mask, float gain);
+  // The gain that belongs to the mask the last ApplyMask used (1 before any).
+  float AppliedMaskGain() const { return appliedGain_; }
+
+  // display[q][k] = scale * log10(1 + |S[q][k]|); nothing without a display.
+  void BuildDisplay(float scale);
+
+  // kHz conversions through MulDiv (see the frequency scale above).
+  int32_t WidthToColumns(int32_t kHz) const;
+  int32_t WidthToRows(int32_t kHz) const;
+  int32_t FreqToColumn(int32_t kHz) const;
+  int32_t FreqToRow(int32_t kHz) const;
+
+  // Sizes and tables.
+  int32_t N() const { return N_; }
+  int32_t M() const { return M_; }
+  int32_t L() const { return L_; }
+  int32_t H() const { return H_; }
+  int32_t Pitch() const { return pitch_; }
+  int32_t Bins() const { return bins_; }
+  int32_t Rows() const { return rows_; }
+  int32_t WorkerCount() const { return workerCount_; }
+  int32_t RowRateKHz() const { return rowRateKHz_; }
+  int32_t ColRateKHz() const { return colRateKHz_; }
+  float WindowSum() const { return windowSum_; }
+  float* Spectrum() { return spectrum_; }  // M x pitch complex = 2*M*pitch floats
+  const float* Display() const { return display_; }
+  const float* Window() const { return window_; }          // H x L
+  const float* InverseWindow() const { return inverseWindow_; }  // H x L
+  const float* CurrentMask() const;  // the published table ApplyMask uses
+
+  // Worker slots (used first, then null), for tests.
+  CFFTRowThread* RowWorker(int i) const { return rowWorkers_[i]; }
+  CFFTColThread* ColWorker(int i) const { return colWorkers_[i]; }
+
+ private:
+  friend class CFFTRowThread;
+  friend class CFFTColThread;
+  float* spectrum_ = nullptr;
+  float* display_ = nullptr;
+  float* window_ = nullptr;
+  float* inverseWindow_ = nullptr;
+  int32_t pitch_ = 0, bins_ = 0, rows_ = 0;
+  int32_t N_ = 0, M_ = 0, L_ = 0, H_ = 0;
+  int32_t rowRateKHz_ = 0, colRateKHz_ = 0;
+  int32_t layout_ = 2;
+  int32_t workerCount_ = 0;
+  float windowSum_ = 0.0f;
+  float appliedGain_ = 1.0f;
+  CFFTRowThread* rowWorkers_[kMaxWorkers] = {};
+  CFFTColThread* colWorkers_[kMaxWorkers] = {};
+  // The implementation adds the mask tables, reversal tables and the rest.
+};
+
+}  // namespace qrx

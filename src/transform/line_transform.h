@@ -1,0 +1,59 @@
+// Between the picture and the FFT engine: luma rows of the working frame are
+// resampled to the FFT line length N (Lanczos, a = 3, Q14 coefficients),
+// windowed and written as floats into the spectrum rows; after the inverse
+// transform they are unwindowed, rounded and resampled back. Chroma bytes
+// are never touched.
+#pragma once
+
+#include <cstdint>
+
+#include "plugin/pixel_convert.h"
+
+namespace qrx {
+
+// One table per direction: D rows of { int32 start (byte offset = 2 x first
+// source index), T int16 Q14 coefficients }, T a multiple of 4.
+struct ResampleTable;
+
+class LineTransform {
+ public:
+  LineTransform(const FrameFormatRecord& format, int32_t fftLine);
+  virtual ~LineTransform();
+  LineTransform(const LineTransform&) = delete;
+  LineTransform& operator=(const LineTransform&) = delete;
+
+  // False when an allocation failed or the sizes are unusable (W or H < 2,
+  // fftLine not a power of two >= 4); the object must not then be used.
+  bool IsUsable() const;
+
+  int32_t OutputLength() const { return outputLength_; }
+  int32_t OutputHeight() const { return outputHeight_; }
+
+  // rows: the engine's spectrum as floats; pitch in complex elements;
+  // window: N floats per row, H rows.
+  void Forward(const uint8_t* frame, float* rows, int32_t pitch, const float* window);
+  // Writes rows 0 .. H/(1+demoActive)-1 back. maskGain is already in the
+  // mask and is not applied here.
+  void Backward(uint8_t* frame, const float* rows, int32_t pitch, const float* inverseWindow,
+                float maskGain, int32_t demoActive);
+
+  int32_t ForwardTaps() const { return forwardTaps_; }
+  int32_t BackwardTaps() const { return backwardTaps_; }
+  const ResampleTable* ForwardTable() const { return forwardTable_; }
+  const ResampleTable* BackwardTable() const { return backwardTable_; }
+
+ private:
+  ResampleTable* forwardTable_ = nullptr;
+  ResampleTable* backwardTable_ = nullptr;
+  uint16_t* forwardLine_ = nullptr;
+  uint16_t* backwardLine_ = nullptr;
+  int32_t forwardTaps_ = 0;
+  int32_t backwardTaps_ = 0;
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  int32_t outputLength_ = 0;
+  int32_t outputHeight_ = 0;
+  bool usable_ = false;
+};
+
+}  // namespace qrx

@@ -33,3 +33,13 @@ function(qrx_add_gtest name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()
+
+# qrx_glob_tests(<name> <pattern> LIBS lib...): one test binary from the
+# files of this folder that match the pattern, if there are any.
+function(qrx_glob_tests name pattern)
+  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${pattern})
+  if(files)
+    qrx_add_gtest(${name} SOURCES ${files} LIBS ${T_LIBS})
+  endif()
+endfunction()

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Everything CI checks, from a fresh Debian machine: installs what is
+# missing, builds every variant, runs the native, sanitizer, 32-bit (qemu)
+# and Windows (wine64) tests, checks the shipped DLL's exports and imports,
+# and fuzzes the parsers for a bounded time. Fails on any failure.
+#   bash scripts/test.sh            everything
+#   QRX_FUZZ_SECONDS=10 bash ...    shorter fuzzing
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+fuzz_seconds=${QRX_FUZZ_SECONDS:-60}
+jobs=$(nproc)
+
+bash scripts/setup.sh || { echo "setup failed"; exit 1; }
+
+failures=()
+passed_total=0
+failed_total=0
+step() { echo; echo "=== $* ==="; }
+
+configure_build() {  # preset [targets...]
+  local preset=$1; shift
+  step "build $preset"
+  cmake --preset "$preset" >"build-$preset.log" 2>&1 &&
+    cmake --build "build/$preset" -j "$jobs" "$@" >>"build-$preset.log" 2>&1
+  local rc=$?
+  if [ $rc -ne 0 ]; then
+    tail -n 60 "build-$preset.log"
+    failures+=("build $preset")
+  else
+    echo "built"
+  fi
+  rm -f "build-$preset.log"
+  return $rc
+}
+
+run_ctest() {  # preset [ctest args...]
+  local preset=$1; shift
+  step "tests $preset"
+  local out
+  out=$(ctest --test-dir "build/$preset" --output-on-failure -j "$jobs" "$@" 2>&1)
+  local rc=$?
+  echo "$out" | tail -n 40
+  local line
+  line=$(echo "$out" | grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' | tail -n 1)
+  if [ -n "$line" ]; then
+    local total failed
+    failed=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+    total=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
+    passed_total=$((passed_total + total - failed))
+    failed_total=$((failed_total + failed))
+  fi
+  if [ $rc -ne 0 ] || [ -z "$line" ]; then failures+=("tests $preset"); fi
+}
+
+# Native and sanitizers.
+configure_build native && run_ctest native
+configure_build asan && run_ctest asan
+
+# 32-bit Linux core on an emulated Pentium III (SSE, no SSE2).
+configure_build linux32 && run_ctest linux32
+
+# Windows: the shipped 32-bit DLL, and the 64-bit build whose tests run under Wine.
+export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all LANG=ru_RU.UTF-8
+if configure_build win64; then
+  step "wine prefix"
+  [ -d "$WINEPREFIX/drive_c" ] || /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  echo "ready"
+  run_ctest win64
+  wineserver -k >/dev/null 2>&1 || true
+fi
+if configure_build win32; then
+  step "exports and imports of the 32-bit DLL"
+  if bash scripts/check-dll.sh build/win32; then echo "ok"; else failures+=("dll check"); fi
+fi
+
+# Fuzzing the settings reader and the filter text reader.
+if configure_build fuzz; then
+  step "fuzz (${fuzz_seconds} s each)"
+  if bash tests/fuzz/run_fuzz.sh build/fuzz "$fuzz_seconds"; then echo "no findings"; else failures+=("fuzz"); fi
+fi
+
+echo
+if [ ${#failures[@]} -gt 0 ]; then
+  echo "FAILED: ${failures[*]}"
+  echo "${passed_total} passed, $((failed_total > 0 ? failed_total : 1)) failed"
+  exit 1
+fi
+echo "all checks passed"
+echo "${passed_total} passed, ${failed_total} failed"

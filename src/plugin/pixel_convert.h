@@ -20,6 +20,8 @@ void ConvertToWorking(const uint8_t* source, uint8_t* destination, const FrameFo
                       int32_t firstLine, int32_t lineCount);
 void ConvertFromWorking(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
                         int32_t firstLine, int32_t lineCount);
+// Line ranges are clipped to the frame; empty or invalid frames, null buffers
+// and rows outside 0 .. height-1 leave everything untouched.
 // colour is 0x00BBGGRR.
 void MarkRow(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
 
@@ -30,6 +32,20 @@ void ConvertToWorkingScalar(const uint8_t* source, uint8_t* destination, const F
 void ConvertFromWorkingScalar(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
                               int32_t firstLine, int32_t lineCount);
 void MarkRowScalar(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
+
+// SSE2 versions, bit-identical to the references. Call them only when
+// platform::Cpu().sse2 holds; on builds for other processors they forward to
+// the references.
+void ConvertToWorkingSse2(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                          int32_t firstLine, int32_t lineCount);
+void ConvertFromWorkingSse2(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                            int32_t firstLine, int32_t lineCount);
+void MarkRowSse2(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
+
+// The version the dispatching functions above use on this processor
+// (decided from platform::Cpu() at each call).
+enum class Kernel { kScalar, kSse2 };
+Kernel SelectedKernel();
 }  // namespace pixel
 
 }  // namespace qrx

@@ -23,7 +23,10 @@ class LineTransform {
   LineTransform& operator=(const LineTransform&) = delete;
 
   // False when an allocation failed or the sizes are unusable (W or H < 2,
-  // fftLine not a power of two >= 4); the object must not then be used.
+  // fftLine not a power of two >= 4, any size above 8192, or a line shorter
+  // than the resampling kernel); Forward and Backward then do nothing.
+  // Every pixel of a line is processed whatever the width: SIMD steps of 4
+  // or 8 pixels, the last W mod 4 (or 8) pixels one at a time, same results.
   bool IsUsable() const;
 
   int32_t OutputLength() const { return outputLength_; }
@@ -32,8 +35,10 @@ class LineTransform {
   // rows: the engine's spectrum as floats; pitch in complex elements;
   // window: N floats per row, H rows.
   void Forward(const uint8_t* frame, float* rows, int32_t pitch, const float* window);
-  // Writes rows 0 .. H/(1+demoActive)-1 back. maskGain is already in the
-  // mask and is not applied here.
+  // Writes rows 0 .. H/(1+demoActive)-1 back (any non-zero demoActive
+  // counts as 1). maskGain is already in the mask and is not applied here.
+  // Floats become bytes rounded to nearest, ties to even, saturated to
+  // 0..255; NaN and -inf give 0, +inf 255.
   void Backward(uint8_t* frame, const float* rows, int32_t pitch, const float* inverseWindow,
                 float maskGain, int32_t demoActive);
 

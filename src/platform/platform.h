@@ -11,6 +11,13 @@
 #include <string>
 #include <vector>
 
+// <windows.h> maps CreateEvent to CreateEventA; a file that includes it
+// before this header still gets the platform call. (One that includes it
+// afterwards must #undef CreateEvent itself.)
+#ifdef CreateEvent
+#undef CreateEvent
+#endif
+
 namespace qrx {
 namespace platform {
 

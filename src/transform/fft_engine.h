@@ -19,6 +19,14 @@ namespace qrx {
 
 class CFFTRowThread;
 class CFFTColThread;
+class FftWorker;
+struct BlockKernels;
+
+// Called by a worker at the beginning (begin = true) and end of each pass:
+// kind 0 = row worker, 1 = column worker; first = the worker's first item.
+// For tests (order of passes, slow workers); runs on the worker's thread.
+using FftPassHook = void (*)(void* context, int32_t kind, int32_t first, int32_t direction,
+                             bool begin);
 
 class FftEngine {
  public:
@@ -34,9 +42,10 @@ class FftEngine {
   FftEngine(const FftEngine&) = delete;
   FftEngine& operator=(const FftEngine&) = delete;
 
-  // False when a size was unusable (N or M not a power of two >= 4 / >= 2,
-  // H < 2) or an allocation failed; nothing else may then be called but the
-  // destructor.
+  // False when a size was unusable (N not a power of two >= 4, M not a power
+  // of two >= 2 or < H, H < 2, L < 2 or L > N, either length above 65536),
+  // or an allocation, event or thread could not be created. The engine's
+  // operations then do nothing; callers should not use it.
   bool IsUsable() const;
 
   void BuildWindow(int32_t type);         // 1: Hamming
@@ -86,6 +95,15 @@ class FftEngine {
   const float* InverseWindow() const { return inverseWindow_; }  // H x L
   const float* CurrentMask() const;  // the published table ApplyMask uses
 
+  // How long a phase may take before its time-out message (5000 ms).
+  void SetPhaseTimeout(uint32_t ms) { phaseTimeoutMs_ = ms; }
+  // Set while no transform is running.
+  void SetPassHook(FftPassHook hook, void* context) {
+    passHook_ = hook;
+    passHookContext_ = context;
+  }
+  static constexpr uint32_t kPhaseTimeoutMs = 5000;
+
   // Worker slots (used first, then null), for tests.
   CFFTRowThread* RowWorker(int i) const { return rowWorkers_[i]; }
   CFFTColThread* ColWorker(int i) const { return colWorkers_[i]; }
@@ -93,6 +111,12 @@ class FftEngine {
  private:
   friend class CFFTRowThread;
   friend class CFFTColThread;
+  friend class FftWorker;
+  bool SizesUsable() const;
+  bool CreateWorkers();
+  void SelectKernels();
+  void RunPhase(bool columns, int32_t direction);
+
   float* spectrum_ = nullptr;
   float* display_ = nullptr;
   float* window_ = nullptr;
@@ -106,7 +130,24 @@ class FftEngine {
   float appliedGain_ = 1.0f;
   CFFTRowThread* rowWorkers_[kMaxWorkers] = {};
   CFFTColThread* colWorkers_[kMaxWorkers] = {};
-  // The implementation adds the mask tables, reversal tables and the rest.
+  // Two mask tables: PublishMask fills the one ApplyMask is not using and
+  // then makes it current under maskLock_, which ApplyMask holds for its
+  // loop; publishLock_ keeps publishers apart.
+  float* masks_[2] = {nullptr, nullptr};
+  float gains_[2] = {1.0f, 1.0f};
+  int32_t front_ = 0;
+  mutable platform::CriticalSection maskLock_;
+  platform::CriticalSection publishLock_;
+  int32_t* rowPairs_ = nullptr;  // BitReversePairs for N/2 points (room for N int32)
+  int32_t* colPairs_ = nullptr;  // BitReversePairs for M points (room for 2 M int32)
+  int32_t rowPairCount_ = 0;
+  int32_t colPairCount_ = 0;
+  // Block kernels for the current transform, widest first (null: none).
+  const BlockKernels* kernels_[2] = {nullptr, nullptr};
+  uint32_t phaseTimeoutMs_ = kPhaseTimeoutMs;
+  FftPassHook passHook_ = nullptr;
+  void* passHookContext_ = nullptr;
+  bool usable_ = false;
 };
 
 }  // namespace qrx

@@ -1,0 +1,332 @@
+#include "transform/fft_engine.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "platform/cpu.h"
+#include "transform/fft_kernels.h"
+#include "transform/fft_kernels_simd.h"
+#include "transform/fft_workers.h"
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+namespace qrx {
+namespace {
+
+constexpr int32_t kMaxLength = 1 << 16;
+
+bool IsPowerOfTwo(int32_t v) { return v > 0 && (v & (v - 1)) == 0; }
+
+int32_t NextPowerOfTwo(int32_t v) {
+  int32_t p = 1;
+  while (p < v && p < kMaxLength * 2) p *= 2;
+  return p;
+}
+
+// Hamming weight h_P(i) = 0.54 - 0.46 cos(2 pi (i + 0.5) / P).
+double Hamming(int32_t i, int32_t P) {
+  const double theta = 6.28318530718 * (i + 0.5) / P;
+  return 0.54 - 0.46 * std::cos(theta);
+}
+
+// The two weight vectors of the separable window, r over a line, s over the
+// frame; false when the temporaries cannot be allocated.
+struct WindowFactors {
+  double* r = nullptr;
+  double* s = nullptr;
+  WindowFactors(int32_t L, int32_t H)
+      : r(new (std::nothrow) double[L]), s(new (std::nothrow) double[H]) {
+    if (!r || !s) return;
+    for (int32_t n = 0; n < L; ++n) r[n] = Hamming(n, L);
+    for (int32_t m = 0; m < H; ++m) s[m] = Hamming(m, H);
+  }
+  ~WindowFactors() {
+    delete[] r;
+    delete[] s;
+  }
+  bool ok() const { return r && s; }
+};
+
+}  // namespace
+
+FftEngine::FftEngine(int32_t lineLength, int32_t height, int32_t rowLength, int32_t columnLength,
+                     int32_t layout, int32_t workerCount) {
+  L_ = lineLength;
+  H_ = height;
+  layout_ = layout;
+  N_ = rowLength != 0 ? rowLength : NextPowerOfTwo(lineLength);
+  M_ = columnLength != 0 ? columnLength : NextPowerOfTwo(height);
+  if (!SizesUsable()) return;
+  if (workerCount > 0) {
+    workerCount_ = workerCount < kMaxWorkers ? workerCount : kMaxWorkers;
+  } else {
+    workerCount_ = WorkerCountFromMask(platform::ProcessAffinityMask());
+  }
+  pitch_ = N_ / 2 + 2;
+  bins_ = N_ / 2 + 1;
+  rows_ = M_;
+  const size_t spectrumBytes = static_cast<size_t>(M_) * pitch_ * 2 * sizeof(float);
+  spectrum_ = static_cast<float*>(platform::AlignedAlloc(spectrumBytes));
+  rowPairs_ = static_cast<int32_t*>(platform::AlignedAlloc(static_cast<size_t>(N_) * sizeof(int32_t)));
+  colPairs_ = static_cast<int32_t*>(platform::AlignedAlloc(static_cast<size_t>(2 * M_) * sizeof(int32_t)));
+  if (!spectrum_ || !rowPairs_ || !colPairs_) return;
+  std::memset(spectrum_, 0, spectrumBytes);
+  rowPairCount_ = BitReversePairs(rowPairs_, N_ / 2);
+  colPairCount_ = BitReversePairs(colPairs_, M_);
+  usable_ = CreateWorkers();
+}
+
+bool FftEngine::SizesUsable() const {
+  if (!IsPowerOfTwo(N_) || N_ < 4 || N_ > kMaxLength) return false;
+  if (!IsPowerOfTwo(M_) || M_ < 2 || M_ > kMaxLength) return false;
+  if (H_ < 2 || H_ > M_) return false;
+  if (L_ < 2 || L_ > N_) return false;
+  return true;
+}
+
+bool FftEngine::CreateWorkers() {
+  for (int32_t t = 0; t < workerCount_; ++t) {
+    int32_t first = 0, count = 0;
+    WorkerShare(H_, workerCount_, t, &first, &count);
+    if (count == 0) break;
+    rowWorkers_[t] = new (std::nothrow) CFFTRowThread(this, first, count);
+    if (!rowWorkers_[t] || !rowWorkers_[t]->IsUsable()) return false;
+  }
+  for (int32_t t = 0; t < workerCount_; ++t) {
+    int32_t first = 0, count = 0;
+    WorkerShare(bins_, workerCount_, t, &first, &count);
+    if (count == 0) break;
+    colWorkers_[t] = new (std::nothrow) CFFTColThread(this, first, count);
+    if (!colWorkers_[t] || !colWorkers_[t]->IsUsable()) return false;
+  }
+  return true;
+}
+
+FftEngine::~FftEngine() {
+  for (CFFTRowThread*& w : rowWorkers_) {
+    if (!w) break;
+    w->Stop();
+    delete w;
+    w = nullptr;
+  }
+  for (CFFTColThread*& w : colWorkers_) {
+    if (!w) break;
+    w->Stop();
+    delete w;
+    w = nullptr;
+  }
+  platform::AlignedFree(spectrum_);
+  platform::AlignedFree(masks_[0]);
+  platform::AlignedFree(masks_[1]);
+  platform::AlignedFree(display_);
+  platform::AlignedFree(window_);
+  platform::AlignedFree(inverseWindow_);
+  platform::AlignedFree(rowPairs_);
+  platform::AlignedFree(colPairs_);
+}
+
+bool FftEngine::IsUsable() const { return usable_; }
+
+// ---------------------------------------------------------------- tables
+
+// Every window type builds the Hamming window, the only one the system uses.
+void FftEngine::BuildWindow(int32_t type) {
+  if (!usable_) return;
+  platform::AlignedFree(window_);
+  window_ = nullptr;
+  windowSum_ = 0.0f;
+  WindowFactors f(L_, H_);
+  window_ = static_cast<float*>(platform::AlignedAlloc(static_cast<size_t>(H_) * L_ * sizeof(float)));
+  if (!window_ || !f.ok()) {
+    platform::AlignedFree(window_);
+    window_ = nullptr;
+    return;
+  }
+  float sum = 0.0f;
+  for (int32_t m = 0; m < H_; ++m) {
+    for (int32_t n = 0; n < L_; ++n) {
+      const double weight = f.r[n] * f.s[m];
+      window_[static_cast<size_t>(m) * L_ + n] = static_cast<float>(weight);
+      sum = static_cast<float>(static_cast<double>(sum) + weight);
+    }
+  }
+  windowSum_ = sum;
+}
+
+void FftEngine::BuildInverseWindow(int32_t type) {
+  if (!usable_) return;
+  platform::AlignedFree(inverseWindow_);
+  inverseWindow_ = nullptr;
+  WindowFactors f(L_, H_);
+  inverseWindow_ =
+      static_cast<float*>(platform::AlignedAlloc(static_cast<size_t>(H_) * L_ * sizeof(float)));
+  if (!inverseWindow_ || !f.ok()) {
+    platform::AlignedFree(inverseWindow_);
+    inverseWindow_ = nullptr;
+    return;
+  }
+  for (int32_t m = 0; m < H_; ++m) {
+    for (int32_t n = 0; n < L_; ++n) {
+      inverseWindow_[static_cast<size_t>(m) * L_ + n] = static_cast<float>((1.0 / f.s[m]) / f.r[n]);
+    }
+  }
+}
+
+bool FftEngine::AllocateMask() {
+  if (!usable_) return false;
+  if (masks_[0]) return true;
+  const size_t count = static_cast<size_t>(M_) * pitch_;
+  float* a = static_cast<float*>(platform::AlignedAlloc(count * sizeof(float)));
+  float* b = static_cast<float*>(platform::AlignedAlloc(count * sizeof(float)));
+  if (!a || !b) {
+    platform::AlignedFree(a);
+    platform::AlignedFree(b);
+    return false;
+  }
+  for (size_t i = 0; i < count; ++i) a[i] = b[i] = 1.0f;
+  platform::ScopedLock lock(maskLock_);
+  masks_[0] = a;
+  masks_[1] = b;
+  gains_[0] = gains_[1] = 1.0f;
+  front_ = 0;
+  return true;
+}
+
+bool FftEngine::AllocateDisplay() {
+  if (!usable_) return false;
+  if (display_) return true;
+  const size_t count = static_cast<size_t>(M_) * bins_;
+  display_ = static_cast<float*>(platform::AlignedAlloc(count * sizeof(float)));
+  if (!display_) return false;
+  std::memset(display_, 0, count * sizeof(float));
+  return true;
+}
+
+void FftEngine::SetRates(int32_t rowRateKHz, int32_t colRateKHz) {
+  rowRateKHz_ = rowRateKHz;
+  colRateKHz_ = colRateKHz;
+}
+
+// ---------------------------------------------------------------- transform
+
+void FftEngine::SelectKernels() {
+  const platform::CpuFeatures& cpu = platform::Cpu();
+  const BlockKernels* sse = cpu.sse ? SseBlockKernels() : nullptr;
+  const BlockKernels* avx = cpu.avx2 ? Avx2BlockKernels() : nullptr;
+  kernels_[0] = avx ? avx : sse;
+  kernels_[1] = avx ? sse : nullptr;
+}
+
+void FftEngine::Transform(int32_t direction) {
+  if (!usable_ || (direction != 1 && direction != -1)) return;
+  SelectKernels();
+  if (direction == 1) {
+    RunPhase(false, direction);
+    RunPhase(true, direction);
+  } else {
+    RunPhase(true, direction);
+    RunPhase(false, direction);
+  }
+}
+
+// Starts the workers of one kind and waits for all of them. After a
+// time-out the wait goes on without limit: the next phase works on the same
+// spectrum and must not start while one of these workers still writes.
+void FftEngine::RunPhase(bool columns, int32_t direction) {
+  platform::Event done[kMaxWorkers];
+  int count = 0;
+  for (int i = 0; i < kMaxWorkers; ++i) {
+    FftWorker* w = columns ? static_cast<FftWorker*>(colWorkers_[i])
+                           : static_cast<FftWorker*>(rowWorkers_[i]);
+    if (!w) break;
+    done[count++] = w->ResumeThread(direction);
+  }
+  if (count == 0) return;
+  platform::WaitStatus status = platform::WaitAll(done, count, phaseTimeoutMs_);
+  if (status == platform::WaitStatus::Timeout) {
+    platform::ShowMessage(columns ? "FFTColThread - WAIT_TIMEOUT" : "FFTRowThread - WAIT_TIMEOUT");
+    status = platform::WaitAll(done, count, platform::kInfinite);
+  }
+  if (status == platform::WaitStatus::Failed) {
+    for (int i = 0; i < count; ++i) platform::WaitAny(&done[i], 1, platform::kInfinite);
+  }
+}
+
+// ---------------------------------------------------------------- mask
+
+void FftEngine::PublishMask(const float* mask, float gain) {
+  if (!mask || !masks_[0]) return;
+  platform::ScopedLock publishing(publishLock_);
+  int32_t back;
+  {
+    platform::ScopedLock lock(maskLock_);
+    back = 1 - front_;
+  }
+  // Nobody reads the back table: ApplyMask holds maskLock_ while it uses the
+  // front one, so once the switch below is made the old front is free.
+  std::memcpy(masks_[back], mask, static_cast<size_t>(M_) * pitch_ * sizeof(float));
+  platform::ScopedLock lock(maskLock_);
+  gains_[back] = gain;
+  front_ = back;
+}
+
+const float* FftEngine::CurrentMask() const {
+  platform::ScopedLock lock(maskLock_);
+  return masks_[front_];
+}
+
+void FftEngine::ApplyMask() {
+  if (!usable_ || !masks_[0]) return;
+  platform::ScopedLock lock(maskLock_);
+  const float* mask = masks_[front_];
+  appliedGain_ = gains_[front_];
+  float* s = spectrum_;
+  const size_t count = static_cast<size_t>(M_) * pitch_;  // a multiple of 4
+#if defined(__SSE__)
+  for (size_t i = 0; i < count; i += 4) {
+    const __m128 m = _mm_load_ps(mask + i);
+    float* p = s + 2 * i;
+    _mm_store_ps(p, _mm_mul_ps(_mm_load_ps(p), _mm_unpacklo_ps(m, m)));
+    _mm_store_ps(p + 4, _mm_mul_ps(_mm_load_ps(p + 4), _mm_unpackhi_ps(m, m)));
+  }
+#else
+  for (size_t i = 0; i < count; ++i) {
+    s[2 * i] *= mask[i];
+    s[2 * i + 1] *= mask[i];
+  }
+#endif
+}
+
+// ---------------------------------------------------------------- display
+
+void FftEngine::BuildDisplay(float scale) {
+  if (!usable_ || !display_) return;
+  const long double k = scale;
+  for (int32_t q = 0; q < M_; ++q) {
+    const float* row = spectrum_ + static_cast<size_t>(q) * pitch_ * 2;
+    float* out = display_ + static_cast<size_t>(q) * bins_;
+    for (int32_t c = 0; c < bins_; ++c) {
+      const long double re = row[2 * c], im = row[2 * c + 1];
+      out[c] = static_cast<float>(k * std::log10(1.0L + std::sqrt(re * re + im * im)));
+    }
+  }
+}
+
+// ---------------------------------------------------------------- kHz scale
+
+int32_t FftEngine::WidthToColumns(int32_t kHz) const { return platform::MulDiv(kHz, N_, rowRateKHz_); }
+
+int32_t FftEngine::WidthToRows(int32_t kHz) const { return platform::MulDiv(kHz, M_, colRateKHz_); }
+
+int32_t FftEngine::FreqToColumn(int32_t kHz) const { return platform::MulDiv(kHz, N_, rowRateKHz_); }
+
+int32_t FftEngine::FreqToRow(int32_t kHz) const {
+  const int32_t v = kHz < 0 ? kHz + colRateKHz_ : kHz;
+  const int32_t r = platform::MulDiv(v, M_, colRateKHz_) + M_ / 2;
+  return r >= M_ ? r - M_ : r;
+}
+
+}  // namespace qrx

@@ -1,0 +1,74 @@
+// Block kernels with SSE: two complex elements (two lanes) per register.
+// Only SSE (not SSE2) instructions are used, so the 32-bit build runs them on
+// its baseline processor.
+#include <cstdint>
+
+#include "transform/fft_kernels_simd.h"
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+
+#include "transform/fft_block_impl.h"
+
+namespace qrx {
+namespace {
+
+struct SseVec {
+  using Vec = __m128;
+  static constexpr int32_t kLanes = 2;
+  static constexpr int32_t kFloats = 4;
+  static Vec Load(const float* p) { return _mm_load_ps(p); }
+  static Vec LoadU(const float* p) { return _mm_loadu_ps(p); }
+  static void Store(float* p, Vec v) { _mm_store_ps(p, v); }
+  static void StoreU(float* p, Vec v) { _mm_storeu_ps(p, v); }
+  static Vec Add(Vec a, Vec b) { return _mm_add_ps(a, b); }
+  static Vec Sub(Vec a, Vec b) { return _mm_sub_ps(a, b); }
+  static Vec Mul(Vec a, Vec b) { return _mm_mul_ps(a, b); }
+  static Vec Set1(float x) { return _mm_set1_ps(x); }
+  static Vec SetPair(float re, float im) { return _mm_setr_ps(re, im, re, im); }
+  static Vec Zero() { return _mm_setzero_ps(); }
+  static Vec Swap(Vec v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)); }
+  static Vec NegRe(Vec v) { return _mm_xor_ps(v, _mm_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f)); }
+  static Vec NegIm(Vec v) { return _mm_xor_ps(v, _mm_setr_ps(0.0f, -0.0f, 0.0f, -0.0f)); }
+  static Vec NegAll(Vec v) { return _mm_xor_ps(v, _mm_set1_ps(-0.0f)); }
+  // SSE has no addsub: x + (y with its real parts negated) is the same sum.
+  static Vec AddSub(Vec x, Vec y) { return _mm_add_ps(x, NegRe(y)); }
+  // 2 x 2 transpose of complex elements between two strided runs.
+  static void Transpose(const float* in, int32_t inStride, float* out, int32_t outStride) {
+    const Vec a = LoadU(in), b = LoadU(in + inStride);
+    StoreU(out, _mm_movelh_ps(a, b));
+    StoreU(out + outStride, _mm_movehl_ps(b, a));
+  }
+};
+
+void RowForward(float* rows, int32_t pitch, int32_t N, float* s, const FftPassTables& t) {
+  BlockRowForward<SseVec>(rows, pitch, N, s, t);
+}
+void RowInverse(float* rows, int32_t pitch, int32_t N, float* s, const FftPassTables& t) {
+  BlockRowInverse<SseVec>(rows, pitch, N, s, t);
+}
+void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t H, int32_t M, float* s,
+                   const FftPassTables& t) {
+  BlockColumnForward<SseVec>(sp, pitch, k, H, M, s, t);
+}
+void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t H, int32_t M, float* s,
+                   const FftPassTables& t) {
+  BlockColumnInverse<SseVec>(sp, pitch, k, H, M, s, t);
+}
+
+const BlockKernels kSseKernels = {SseVec::kLanes, RowForward, RowInverse, ColumnForward,
+                                  ColumnInverse};
+
+}  // namespace
+
+const BlockKernels* SseBlockKernels() { return &kSseKernels; }
+
+}  // namespace qrx
+
+#else
+
+namespace qrx {
+const BlockKernels* SseBlockKernels() { return nullptr; }
+}  // namespace qrx
+
+#endif

@@ -1,0 +1,193 @@
+#include "transform/fft_workers.h"
+
+#include <cstdint>
+
+#include "transform/fft_engine.h"
+#include "transform/fft_kernels.h"
+#include "transform/fft_kernels_simd.h"
+
+namespace qrx {
+namespace {
+
+// Widest block any kernel uses (AVX: four lanes).
+constexpr int32_t kMaxLanes = 4;
+
+// Sub-buffers of a scratch start on 64-byte boundaries.
+constexpr size_t RoundFloats(size_t floats) { return (floats + 15) & ~size_t{15}; }
+
+size_t RowScratchFloats(int32_t N) {
+  return RoundFloats(2 * static_cast<size_t>(N / 2 + 1) * kMaxLanes) +
+         RoundFloats(2 * static_cast<size_t>(StageTwiddleCount(N / 2))) +
+         RoundFloats(2 * static_cast<size_t>(N / 4));
+}
+
+size_t ColScratchFloats(int32_t M) {
+  return RoundFloats(2 * static_cast<size_t>(M) * kMaxLanes) +
+         RoundFloats(2 * static_cast<size_t>(StageTwiddleCount(M)));
+}
+
+}  // namespace
+
+void WorkerShare(int32_t total, int32_t workers, int32_t index, int32_t* first, int32_t* count) {
+  const int32_t base = total / workers;
+  const int32_t extra = total % workers;
+  *count = base + (index < extra ? 1 : 0);
+  *first = index * base + (index < extra ? index : extra);
+}
+
+int32_t WorkerCountFromMask(uint64_t mask) {
+  int32_t n = 0;
+  for (int bit = 0; bit < 64 && n < FftEngine::kMaxWorkers; ++bit) {
+    if ((mask >> bit) & 1u) ++n;
+  }
+  return n > 0 ? n : 1;
+}
+
+// ---------------------------------------------------------------- FftWorker
+
+FftWorker::FftWorker(FftEngine* engine, int32_t first, int32_t count, size_t scratchFloats)
+    : engine_(engine), first_(first), count_(count) {
+  taskDone_ = platform::CreateEvent(true);
+  startTask_ = platform::CreateEvent(false);
+  exitEvent_ = platform::CreateEvent(false);
+  scratchBlock_ = platform::AlignedAlloc(scratchFloats * sizeof(float) + 64);
+  if (scratchBlock_) {
+    const uintptr_t at = (reinterpret_cast<uintptr_t>(scratchBlock_) + 63) & ~uintptr_t{63};
+    scratch_ = reinterpret_cast<float*>(at);
+  }
+}
+
+void FftWorker::StartWorker() {
+  if (!taskDone_ || !startTask_ || !exitEvent_ || !scratch_) return;
+  thread_ = platform::StartThread(&FftWorker::ThreadMain, this);
+  usable_ = thread_ != nullptr;
+}
+
+FftWorker::~FftWorker() { Stop(); }
+
+platform::Event FftWorker::ResumeThread(int32_t direction) {
+  direction_ = direction;
+  if (!platform::ResetEvent(taskDone_)) {
+    platform::ShowMessage("ResumeThread - TaskDone.ResetEvent() == FALSE");
+  }
+  if (!platform::SetEvent(startTask_)) {
+    platform::ShowMessage("ResumeThread - StartTask.PulseEvent() == FALSE");
+  }
+  return taskDone_;
+}
+
+void FftWorker::Stop() {
+  if (thread_) {
+    platform::SetEvent(exitEvent_);
+    if (platform::JoinThread(thread_, kStopTimeoutMs) != platform::WaitStatus::Ok) {
+      platform::TerminateThread(thread_);
+    }
+    platform::CloseThread(thread_);
+    thread_ = nullptr;
+  }
+  platform::CloseEvent(taskDone_);
+  platform::CloseEvent(startTask_);
+  platform::CloseEvent(exitEvent_);
+  taskDone_ = startTask_ = exitEvent_ = nullptr;
+  platform::AlignedFree(scratchBlock_);
+  scratchBlock_ = nullptr;
+  scratch_ = nullptr;
+  usable_ = false;
+}
+
+uint32_t FftWorker::ThreadMain(void* self) {
+  static_cast<FftWorker*>(self)->Loop();
+  return 0;
+}
+
+void FftWorker::Loop() {
+  const platform::Event waits[2] = {exitEvent_, startTask_};
+  for (;;) {
+    const platform::WaitAnyResult r = platform::WaitAny(waits, 2, platform::kInfinite);
+    if (r.status == platform::WaitStatus::Ok && r.index == 0) break;
+    // A failed wait is reported and the share run once, as if started.
+    if (r.status != platform::WaitStatus::Ok) platform::ShowMessage(WaitFailedText());
+    platform::ResetEvent(startTask_);
+    const int32_t direction = direction_;
+    const FftPassHook hook = engine_->passHook_;
+    if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, true);
+    RunShare(direction);
+    if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, false);
+    platform::SetEvent(taskDone_);
+  }
+}
+
+// ---------------------------------------------------------------- rows
+
+CFFTRowThread::CFFTRowThread(FftEngine* engine, int32_t first, int32_t count)
+    : FftWorker(engine, first, count, RowScratchFloats(engine->N_)) {
+  StartWorker();
+}
+
+CFFTRowThread::~CFFTRowThread() { Stop(); }
+
+void CFFTRowThread::RunShare(int32_t direction) {
+  const FftEngine& e = *engine_;
+  const int32_t N = e.N_;
+  const int32_t stride = 2 * e.pitch_;
+  float* block = scratch_;
+  float* stageTw = block + RoundFloats(2 * static_cast<size_t>(N / 2 + 1) * kMaxLanes);
+  float* splitTw = stageTw + RoundFloats(2 * static_cast<size_t>(StageTwiddleCount(N / 2)));
+  int32_t r = First();
+  const int32_t end = First() + Count();
+  if (e.kernels_[0]) {
+    // The row kernel runs the half-length transform with the opposite sign.
+    FillStageTwiddles(stageTw, N / 2, -direction);
+    FillSplitTwiddles(splitTw, N, direction);
+    const FftPassTables tables = {stageTw, splitTw, e.rowPairs_, e.rowPairCount_};
+    for (const BlockKernels* k : e.kernels_) {
+      if (!k || N / 2 < k->width) continue;
+      const auto run = direction > 0 ? k->rowForward : k->rowInverse;
+      for (; r + k->width <= end; r += k->width) run(e.spectrum_ + r * stride, e.pitch_, N, block, tables);
+    }
+  }
+  for (; r < end; ++r) RealRowFft(e.spectrum_ + r * stride, N, direction, e.rowPairs_, e.rowPairCount_);
+}
+
+// ---------------------------------------------------------------- columns
+
+CFFTColThread::CFFTColThread(FftEngine* engine, int32_t first, int32_t count)
+    : FftWorker(engine, first, count, ColScratchFloats(engine->M_)) {
+  StartWorker();
+}
+
+CFFTColThread::~CFFTColThread() { Stop(); }
+
+void CFFTColThread::RunShare(int32_t direction) {
+  const FftEngine& e = *engine_;
+  const int32_t M = e.M_, H = e.H_, pitch = e.pitch_;
+  float* block = scratch_;
+  float* stageTw = block + RoundFloats(2 * static_cast<size_t>(M) * kMaxLanes);
+  int32_t k = First();
+  const int32_t end = First() + Count();
+  if (e.kernels_[0]) {
+    FillStageTwiddles(stageTw, M, direction);
+    const FftPassTables tables = {stageTw, nullptr, e.colPairs_, e.colPairCount_};
+    for (const BlockKernels* kern : e.kernels_) {
+      if (!kern) continue;
+      const auto run = direction > 0 ? kern->columnForward : kern->columnInverse;
+      for (; k + kern->width <= end; k += kern->width) run(e.spectrum_, pitch, k, H, M, block, tables);
+    }
+  }
+  // The reference path, column by column, for what no block covered.
+  for (; k < end; ++k) {
+    if (direction > 0) {
+      GatherColumn(e.spectrum_, pitch, k, H, M, block);
+      ComplexFft(block, M, +1);
+      ReversalSwap(block, e.colPairs_, e.colPairCount_);
+      ScatterColumn(e.spectrum_, pitch, k, M, block);
+    } else {
+      GatherColumn(e.spectrum_, pitch, k, M, M, block);
+      ComplexFft(block, M, -1);
+      ScaledReversalSwap(block, e.colPairs_, e.colPairCount_, 1.0f / static_cast<float>(M));
+      ScatterColumn(e.spectrum_, pitch, k, H, block);
+    }
+  }
+}
+
+}  // namespace qrx

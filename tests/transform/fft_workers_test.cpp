@@ -1,0 +1,241 @@
+// Worker pool: shares, worker counts, pass order, shutdown and the phase
+// time-out.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "transform/fft_engine.h"
+#include "transform/fft_workers.h"
+
+namespace qrx {
+namespace {
+
+std::vector<int> Shares(int total, int workers) {
+  std::vector<int> counts;
+  int expectedFirst = 0;
+  for (int t = 0; t < workers; ++t) {
+    int first = -1, count = -1;
+    WorkerShare(total, workers, t, &first, &count);
+    EXPECT_EQ(first, expectedFirst);
+    expectedFirst += count;
+    counts.push_back(count);
+  }
+  EXPECT_EQ(expectedFirst, total);
+  return counts;
+}
+
+TEST(FftWorkerShares, BasePlusExtraInOrder) {
+  EXPECT_EQ(Shares(576, 1), std::vector<int>({576}));
+  EXPECT_EQ(Shares(257, 1), std::vector<int>({257}));
+  EXPECT_EQ(Shares(576, 3), std::vector<int>({192, 192, 192}));
+  EXPECT_EQ(Shares(257, 3), std::vector<int>({86, 86, 85}));
+  EXPECT_EQ(Shares(576, 4), std::vector<int>({144, 144, 144, 144}));
+  EXPECT_EQ(Shares(257, 4), std::vector<int>({65, 64, 64, 64}));
+  EXPECT_EQ(Shares(257, 8), std::vector<int>({33, 32, 32, 32, 32, 32, 32, 32}));
+  EXPECT_EQ(Shares(3, 8), std::vector<int>({1, 1, 1, 0, 0, 0, 0, 0}));
+}
+
+TEST(FftWorkerCount, FromAffinityMask) {
+  EXPECT_EQ(WorkerCountFromMask(0x1), 1);
+  EXPECT_EQ(WorkerCountFromMask(0xB), 3);
+  EXPECT_EQ(WorkerCountFromMask(0xF0), 4);
+  EXPECT_EQ(WorkerCountFromMask(0xFFFFFFFFFFFFFFFFull), 8);
+  EXPECT_EQ(WorkerCountFromMask(0x8000000000000001ull), 2);
+  EXPECT_EQ(WorkerCountFromMask(0x8000000000000000ull), 1);
+  EXPECT_EQ(WorkerCountFromMask(0), 1);  // unknown: one of each
+}
+
+int UsedSlots(const FftEngine& e, bool columns) {
+  int n = 0;
+  for (int i = 0; i < FftEngine::kMaxWorkers; ++i) {
+    const bool used = columns ? e.ColWorker(i) != nullptr : e.RowWorker(i) != nullptr;
+    if (used) {
+      EXPECT_EQ(n, i) << "used slots must come first";
+      ++n;
+    }
+  }
+  return n;
+}
+
+TEST(FftWorkerPool, SlotsForOneManyAndTooManyWorkers) {
+  {
+    FftEngine e(512, 576, 512, 0, 2, 1);
+    ASSERT_TRUE(e.IsUsable());
+    EXPECT_EQ(UsedSlots(e, false), 1);
+    EXPECT_EQ(UsedSlots(e, true), 1);
+    EXPECT_EQ(e.RowWorker(0)->Count(), 576);
+    EXPECT_EQ(e.ColWorker(0)->Count(), 257);
+  }
+  {
+    FftEngine e(512, 576, 512, 0, 2, 12);  // more than 8 asked: 8
+    ASSERT_TRUE(e.IsUsable());
+    EXPECT_EQ(e.WorkerCount(), 8);
+    EXPECT_EQ(UsedSlots(e, false), 8);
+    EXPECT_EQ(UsedSlots(e, true), 8);
+    EXPECT_EQ(e.ColWorker(0)->Count(), 33);
+    EXPECT_EQ(e.ColWorker(7)->First(), 225);
+  }
+  {
+    // 8 workers, a 4-row frame with 3 columns: one item each.
+    FftEngine e(4, 4, 4, 0, 2, 8);
+    ASSERT_TRUE(e.IsUsable());
+    EXPECT_EQ(UsedSlots(e, false), 4);
+    EXPECT_EQ(UsedSlots(e, true), 3);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(e.RowWorker(i)->First(), i);
+      EXPECT_EQ(e.RowWorker(i)->Count(), 1);
+    }
+    // And the transform still runs and round-trips.
+    float* s = e.Spectrum();
+    for (int m = 0; m < 4; ++m)
+      for (int n = 0; n < 4; ++n) s[m * 2 * e.Pitch() + n] = static_cast<float>(m * 4 + n);
+    e.Transform(1);
+    e.Transform(-1);
+    for (int m = 0; m < 4; ++m)
+      for (int n = 0; n < 4; ++n) EXPECT_NEAR(s[m * 2 * e.Pitch() + n], m * 4 + n, 1e-5);
+  }
+  {
+    FftEngine e(512, 576, 512, 0, 2, 0);  // from the process affinity mask
+    ASSERT_TRUE(e.IsUsable());
+    EXPECT_EQ(e.WorkerCount(), WorkerCountFromMask(platform::ProcessAffinityMask()));
+    EXPECT_EQ(UsedSlots(e, false), e.WorkerCount());
+  }
+}
+
+struct PassRecord {
+  int kind, first, direction;
+  bool begin;
+};
+
+struct Trace {
+  std::mutex lock;
+  std::vector<PassRecord> records;
+  int slowKind = -1;  // this kind's worker 0 sleeps in its pass
+  uint32_t slowMs = 0;
+};
+
+void Record(void* context, int32_t kind, int32_t first, int32_t direction, bool begin) {
+  Trace* t = static_cast<Trace*>(context);
+  if (begin && kind == t->slowKind && first == 0) platform::Sleep(t->slowMs);
+  std::lock_guard<std::mutex> g(t->lock);
+  t->records.push_back({kind, first, direction, begin});
+}
+
+// Index of the last record of one kind and the first of the other.
+void ExpectPhaseOrder(const std::vector<PassRecord>& r, int firstKind, int workers) {
+  ASSERT_EQ(r.size(), static_cast<size_t>(4 * workers));
+  for (size_t i = 0; i < r.size(); ++i) {
+    EXPECT_EQ(r[i].kind, i < r.size() / 2 ? firstKind : 1 - firstKind) << i;
+  }
+}
+
+TEST(FftWorkerPool, ForwardRunsRowsThenColumnsInverseTheOpposite) {
+  Trace trace;
+  FftEngine e(64, 48, 64, 0, 2, 3);
+  ASSERT_TRUE(e.IsUsable());
+  e.SetPassHook(&Record, &trace);
+  e.Transform(1);
+  ExpectPhaseOrder(trace.records, 0, 3);
+  for (const PassRecord& r : trace.records) EXPECT_EQ(r.direction, 1);
+  trace.records.clear();
+  e.Transform(-1);
+  ExpectPhaseOrder(trace.records, 1, 3);
+  for (const PassRecord& r : trace.records) EXPECT_EQ(r.direction, -1);
+  e.SetPassHook(nullptr, nullptr);
+}
+
+TEST(FftWorkerPool, IdleDestructionEndsEveryThreadPromptly) {
+  const auto start = std::chrono::steady_clock::now();
+  {
+    FftEngine e(512, 576, 512, 0, 2, 8);
+    ASSERT_TRUE(e.IsUsable());
+    e.Transform(1);
+  }
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
+  // Correctness bound: a worker missing its exit event would cost 5000 ms.
+  EXPECT_LT(ms, 5000);
+}
+
+struct Messages {
+  std::mutex lock;
+  std::vector<std::string> texts;
+};
+
+void Capture(const char* text, void* context) {
+  Messages* m = static_cast<Messages*>(context);
+  std::lock_guard<std::mutex> g(m->lock);
+  m->texts.push_back(text);
+}
+
+// A row worker that overruns the phase time-out: one message, and the
+// column phase starts only after the slow worker has finished.
+TEST(FftWorkerPool, PhaseTimeOutReportsOnceAndKeepsPhasesApart) {
+  Messages messages;
+  platform::SetMessageSink(&Capture, &messages);
+  Trace trace;
+  trace.slowKind = 0;
+  trace.slowMs = 400;
+  {
+    FftEngine e(64, 48, 64, 0, 2, 2);
+    ASSERT_TRUE(e.IsUsable());
+    e.SetPhaseTimeout(50);
+    e.SetPassHook(&Record, &trace);
+    e.Transform(1);
+    e.SetPassHook(nullptr, nullptr);
+  }
+  platform::SetMessageSink(nullptr, nullptr);
+  ASSERT_EQ(messages.texts.size(), 1u);
+  EXPECT_EQ(messages.texts[0], "FFTRowThread - WAIT_TIMEOUT");
+  size_t slowEnd = 0, firstColumn = trace.records.size();
+  for (size_t i = 0; i < trace.records.size(); ++i) {
+    const PassRecord& r = trace.records[i];
+    if (r.kind == 0 && r.first == 0 && !r.begin) slowEnd = i;
+    if (r.kind == 1 && firstColumn == trace.records.size()) firstColumn = i;
+  }
+  EXPECT_LT(slowEnd, firstColumn);
+  EXPECT_EQ(trace.records.size(), 8u);
+}
+
+TEST(FftWorkerPool, ColumnTimeOutHasItsOwnText) {
+  Messages messages;
+  platform::SetMessageSink(&Capture, &messages);
+  Trace trace;
+  trace.slowKind = 1;
+  trace.slowMs = 300;
+  {
+    FftEngine e(16, 16, 16, 0, 2, 1);
+    ASSERT_TRUE(e.IsUsable());
+    e.SetPhaseTimeout(30);
+    e.SetPassHook(&Record, &trace);
+    e.Transform(-1);
+    e.SetPassHook(nullptr, nullptr);
+  }
+  platform::SetMessageSink(nullptr, nullptr);
+  ASSERT_EQ(messages.texts.size(), 1u);
+  EXPECT_EQ(messages.texts[0], "FFTColThread - WAIT_TIMEOUT");
+  ASSERT_EQ(trace.records.size(), 4u);
+  EXPECT_EQ(trace.records[1].kind, 1);  // the slow column pass ended first
+  EXPECT_FALSE(trace.records[1].begin);
+}
+
+TEST(FftWorkerPool, ResumeThreadResetsTaskDoneAndStartsAPass) {
+  FftEngine e(16, 8, 16, 0, 2, 1);
+  ASSERT_TRUE(e.IsUsable());
+  CFFTRowThread* w = e.RowWorker(0);
+  ASSERT_NE(w, nullptr);
+  // Created set: an idle worker reports done.
+  platform::Event done = w->TaskDone();
+  EXPECT_EQ(platform::WaitAll(&done, 1, 0), platform::WaitStatus::Ok);
+  platform::Event returned = w->ResumeThread(1);
+  EXPECT_EQ(returned, done);
+  EXPECT_EQ(platform::WaitAll(&done, 1, 5000), platform::WaitStatus::Ok);
+}
+
+}  // namespace
+}  // namespace qrx

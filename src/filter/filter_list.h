@@ -32,6 +32,8 @@ class FilterList {
   ~FilterList();
   FilterList(const FilterList&) = delete;
   FilterList& operator=(const FilterList&) = delete;
+  FilterList(FilterList&& other) noexcept;  // takes the storage; other is left empty
+  FilterList& operator=(FilterList&& other) noexcept;
 
   bool Append(const FilterSpec& spec);
   bool Resize(int32_t n);  // new slots zero; n = 0 frees the storage

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings_ini.h"
+
 namespace qrx {
 
 struct ChannelKey {
@@ -39,10 +41,25 @@ struct LocationSource {
 };
 LocationSource& PlatformLocationSource();
 
+// The two file operations of a load and a save. The default forwards to the
+// platform layer (read creating an empty file; replace in one step so that a
+// failed write keeps the old file); tests and fuzzing substitute their own.
+struct SettingsFileAccess {
+  virtual ~SettingsFileAccess() = default;
+  virtual bool ReadWholeFile(const std::string& path, std::vector<char>* data) = 0;
+  virtual bool ReplaceFileContents(const std::string& path, const char* data, size_t size) = 0;
+};
+SettingsFileAccess& PlatformSettingsFileAccess();
+
+// The decimal section number of a channel: high word above low word, signed.
+int64_t ChannelSectionNumber(const ChannelKey& key);
+
 class SettingsStore {
  public:
   SettingsStore();
   ~SettingsStore();
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
 
   // Live values, read and written directly by the rest of the plug-in.
   int32_t FFTLine = 0;
@@ -58,8 +75,15 @@ class SettingsStore {
   // Location fields, formed by Locate.
   std::string instanceName, settingsFolder, moduleName, fileName, filePath;
 
+  // Forms the five location fields. A failed version query changes none of
+  // them; in user-folder mode without an application-data folder filePath
+  // is left empty. An empty filePath means: defaults at load, no save.
   void Locate();
+  // Either function may be null: without channelCheck every channel entry
+  // is kept at save; without filterTextCallback no list conversion is made.
   void Load(ChannelCheckFn channelCheck, FilterTextCallbackFn filterTextCallback);
+  // Rebuilds the file in memory and replaces it in one step, only if its
+  // bytes differ from those loaded; any failure leaves the old file.
   void Save();
   int32_t SelectChannel(int32_t low, int32_t high);  // 1: the live channel changed
   void ResetChannel();
@@ -68,14 +92,36 @@ class SettingsStore {
   void SetDialogPos(int32_t left, int32_t top);
 
   void SetLocationSource(LocationSource* source);  // nullptr: the platform's
+  void SetFileAccess(SettingsFileAccess* access);   // nullptr: the platform's
 
   const std::vector<ChannelSettings>& Channels() const { return channels_; }
   int32_t CurrentChannelIndex() const { return currentChannel_; }
 
-  // The implementation adds the reader and writer state and the rest.
+  // ProcEnable and Filter read from "DEFAULT": what a new channel starts with.
+  int32_t DefaultProcEnable() const { return defaultProcEnable_; }
+  const std::string& DefaultFilter() const { return defaultFilter_; }
+
+  // The text engine, exposed for tests (e.g. to make output growth fail).
+  SettingsIni& Ini() { return ini_; }
+
+  static constexpr int32_t kNoDialogPos = -100;
+
  private:
+  void ApplyCurrentChannel();
+  void ReadDialogPos(const char* key, int32_t* field);
+  void WriteFile();
+
+  int32_t defaultProcEnable_ = 0;
+  std::string defaultFilter_;
   std::vector<ChannelSettings> channels_;
   int32_t currentChannel_ = -1;
+  ChannelCheckFn channelCheck_ = nullptr;
+  FilterTextCallbackFn filterTextCallback_ = nullptr;
+  SettingsIni ini_;
+  SettingDescriptor globalTable_[4];
+  SettingDescriptor channelTable_[2];
+  LocationSource* locationSource_ = nullptr;
+  SettingsFileAccess* fileAccess_ = nullptr;
 };
 
 }  // namespace qrx

@@ -2,6 +2,7 @@
 // publishes each finished mask, with its normalising gain, into the engine.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "filter/filter_list.h"
@@ -41,10 +42,36 @@ class MaskBuilder {
   int32_t Rows() const { return rows_; }
   int64_t PassesCompleted() const;  // for tests
 
+  // The table the shapes multiply into (the one the next pass composes);
+  // for tests that drive the shapes directly while no pass runs.
+  float* BuildTable() { return tables_[1 - published_]; }
+
+  // Test hook: called on the builder's thread at the start of every pass,
+  // after the pending list has been taken, with the list the pass will use.
+  using PassHook = void (*)(const FilterList& working, void* context);
+  void SetPassHook(PassHook hook, void* context);
+
  private:
+  static uint32_t ThreadEntry(void* self);
+  uint32_t Run();
+  // Multiplies one cell of the build table by m + D * (1 - m).
+  void MultiplyCell(int32_t index, double m, double D);
+
   int32_t pitch_ = 0, bins_ = 0, rows_ = 0;
   FftEngine* engine_ = nullptr;
-  // The implementation adds the tables, thread, events, lock and lists.
+  // Two tables: one is the last published mask (Mask()), the thread builds
+  // into the other and then swaps the index under the lock.
+  float* tables_[2] = {nullptr, nullptr};
+  int published_ = 0;  // written under lock_ by the builder's thread only
+  platform::Thread thread_ = nullptr;
+  platform::Event rebuildEvent_ = nullptr;
+  platform::Event stopEvent_ = nullptr;
+  mutable platform::CriticalSection lock_;  // pending list, hook, table index
+  FilterList pending_;
+  PassHook hook_ = nullptr;
+  void* hookContext_ = nullptr;
+  std::atomic<int64_t> passes_{0};
+  bool usable_ = false;
 };
 
 // Flattens spectrum peaks inside the rectangle of every enabled Dot filter of

@@ -1,0 +1,89 @@
+// The plug-in's one global state, alive from module load to unload, and the
+// operations that build and tear down the three processing objects.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "filter/filter_list.h"
+#include "platform/platform.h"
+#include "plugin/host_records.h"
+#include "plugin/pixel_convert.h"
+#include "settings/settings_store.h"
+
+namespace qrx {
+
+class LineTransform;
+class FftEngine;
+class MaskBuilder;
+class WindowHooks;
+
+// Size of the 3-D view's vertex mesh: 60 x 100 vertices of five floats.
+constexpr size_t kMeshBufferBytes = 60 * 100 * 5 * sizeof(float);
+// Frames beyond this size in either direction are not processed.
+constexpr int32_t kMaxFrameSide = 8192;
+// Demo-mode border colour (0x00BBGGRR): a mid grey.
+constexpr uint32_t kDemoMarkerColour = 0xA0A0A0;
+
+struct PluginState {
+  PluginState();
+  ~PluginState();
+  PluginState(const PluginState&) = delete;
+  PluginState& operator=(const PluginState&) = delete;
+
+  int32_t demoActive = 0;   // 1 while the window is open with "Demo" checked
+  int32_t viewRotating = 0;  // 1 while the 3-D mask view is being rotated
+  float* meshBuffer = nullptr;  // kMeshBufferBytes, 16-byte aligned; Start..Stop
+  float maskGain = 1.0f;        // gain of the mask applied to the last frame
+  MaskBuilder* maskBuilder = nullptr;
+  LineTransform* lineTransform = nullptr;
+  FftEngine* engine = nullptr;
+  uint8_t* conversionBuffer = nullptr;  // W x H x 2 bytes, pixel format 1 only
+  FilterList filters;                   // live list of the current channel
+  std::string channelName;
+  int32_t processorClass = 0;
+  FrameFormatRecord format = {0, 0, 0, 0};
+  platform::CriticalSection pluginLock;
+  SettingsStore settings;
+  WindowHooks* window = nullptr;  // never null: the null window when none is installed
+
+  // Between Start and Stop.
+  bool streaming = false;
+};
+
+PluginState& State();
+
+// Installs the settings window's hooks; nullptr restores the null window.
+void SetWindowHooks(WindowHooks* hooks);
+
+// The FFT line length the engines use: FFTLine when it is 256, 512 or 1024,
+// otherwise 512 (a hand-edited file); the stored value is left as read.
+int32_t EffectiveFftLine(int32_t fftLine);
+
+// Builds lineTransform, engine and maskBuilder from the recorded frame
+// format. All or nothing: on any failure whatever was built is destroyed and
+// false is returned. Caller holds pluginLock or no frame can run.
+bool CreateEngines();
+// Builder first (its thread writes the engine's mask), then engine, then line
+// transform; null pointers are skipped, every pointer is null afterwards.
+void DestroyEngines();
+// Replaces the three objects under pluginLock after a change of FFTLine.
+// Outside streaming it builds nothing: the next Start uses the new length.
+void RebuildEngines();
+
+// True when every object a frame needs is present.
+bool ProcessingReady(const PluginState& state);
+
+// The six entry points.
+void Init(InitInfo* info);
+int32_t Start(FrameFormat* format);
+int32_t Process(FrameInfo* info);
+void Stop();
+void ShowDialog(void* parentWindow);
+void Exit();
+
+// Display name and the refusal text, code page 1251.
+extern const char kPluginDisplayName[];
+extern const char kOldProcessorMessage[];
+
+}  // namespace qrx

@@ -1,0 +1,346 @@
+// qrx_host: a reference host for the plug-in. It loads the module, drives it
+// through its exports and entry points only, and feeds it raw frames from a
+// file or a pipe, or a built-in test picture with known interference.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "demo_picture.h"
+#include "module_loader.h"
+#include "plugin_module.h"
+
+namespace qrxhost {
+namespace {
+
+struct Options {
+  std::string input, output, modulePath, settings, pngIn, pngOut, channelName = "Demo";
+  int32_t width = 720, height = 576;
+  bool bgr24 = false, topDown = false, demo = false, haveSize = false;
+  int32_t keyLow = 1, keyHigh = 0;
+  long maxFrames = -1;
+};
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: qrx_host [options] [INPUT [OUTPUT]]\n"
+               "  INPUT, OUTPUT        raw frames; '-' for stdin/stdout (no INPUT: --demo)\n"
+               "  --width W --height H frame size (default 720x576)\n"
+               "  --format yuy2|bgr24  packed 4:2:2 top-down, or 24-bit BGR bottom-up\n"
+               "  --top-down           24-bit frames arrive top line first (as from ffmpeg)\n"
+               "  --channel-key L[:H]  channel key of every frame (default 1:0)\n"
+               "  --channel-name NAME  channel name (default Demo)\n"
+               "  --settings FILE      settings file for the plug-in (copied where it looks)\n"
+               "  --png-in F --png-out F  first input / output frame as PNG\n"
+               "  --frames N           stop after N frames\n"
+               "  --module PATH        the plug-in module (default: beside the host)\n"
+               "  --demo               built-in test picture with interference\n");
+}
+
+bool ParseInt(const char* text, int32_t* value) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text) return false;
+  *value = static_cast<int32_t>(v);
+  return true;
+}
+
+bool ParseArgs(int argc, char** argv, Options* o) {
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto next = [&](std::string* into) {
+      if (i + 1 >= argc) return false;
+      *into = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--width" && next(&v)) {
+      if (!ParseInt(v.c_str(), &o->width)) return false;
+      o->haveSize = true;
+    } else if (a == "--height" && next(&v)) {
+      if (!ParseInt(v.c_str(), &o->height)) return false;
+      o->haveSize = true;
+    } else if (a == "--format" && next(&v)) {
+      if (v == "yuy2") o->bgr24 = false;
+      else if (v == "bgr24") o->bgr24 = true;
+      else return false;
+    } else if (a == "--top-down") {
+      o->topDown = true;
+    } else if (a == "--channel-key" && next(&v)) {
+      const size_t colon = v.find(':');
+      if (!ParseInt(v.substr(0, colon).c_str(), &o->keyLow)) return false;
+      if (colon != std::string::npos && !ParseInt(v.substr(colon + 1).c_str(), &o->keyHigh)) return false;
+    } else if (a == "--channel-name" && next(&v)) {
+      o->channelName = v;
+    } else if (a == "--settings" && next(&v)) {
+      o->settings = v;
+    } else if (a == "--png-in" && next(&v)) {
+      o->pngIn = v;
+    } else if (a == "--png-out" && next(&v)) {
+      o->pngOut = v;
+    } else if (a == "--frames" && next(&v)) {
+      o->maxFrames = std::strtol(v.c_str(), nullptr, 10);
+    } else if (a == "--module" && next(&v)) {
+      o->modulePath = v;
+    } else if (a == "--demo") {
+      o->demo = true;
+    } else if (a == "-" || a.empty() || a[0] != '-') {
+      positional.push_back(a);
+    } else {
+      return false;
+    }
+  }
+  if (positional.size() > 2) return false;
+  if (!positional.empty()) o->input = positional[0];
+  if (positional.size() > 1) o->output = positional[1];
+  if (o->input.empty()) o->demo = true;
+  return o->width > 0 && o->height > 0;
+}
+
+// The host's channelCheck: it knows every channel.
+int32_t KnowsEveryChannel(int32_t, int32_t) { return 1; }
+
+void FlipLines(std::vector<uint8_t>* frame, size_t lineBytes, int32_t height) {
+  std::vector<uint8_t> line(lineBytes);
+  for (int32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+    uint8_t* a = &(*frame)[top * lineBytes];
+    uint8_t* b = &(*frame)[bottom * lineBytes];
+    std::memcpy(line.data(), a, lineBytes);
+    std::memcpy(a, b, lineBytes);
+    std::memcpy(b, line.data(), lineBytes);
+  }
+}
+
+bool WritePng(const Options& o, const std::string& path, const std::vector<uint8_t>& frame) {
+  if (path.empty()) return true;
+  const bool ok = o.bgr24 ? WritePngFromBgr24(path, frame, o.width, o.height)
+                          : WritePngFromYuy2(path, frame, o.width, o.height);
+  if (!ok) std::fprintf(stderr, "qrx_host: cannot write %s%s\n", path.c_str(), PngAvailable() ? "" : " (no PNG support)");
+  return ok;
+}
+
+class Session {
+ public:
+  Session(PluginModule& plugin, const Options& o) : plugin_(plugin), o_(o) {
+    channel_.keyLow = o.keyLow;
+    channel_.keyHigh = o.keyHigh;
+    std::snprintf(channel_.name, sizeof(channel_.name), "%s", o.channelName.c_str());
+  }
+  void Begin() {
+    qrx::InitInfo init = {0, &KnowsEveryChannel};
+    plugin_.Descriptor().init(&init);
+    qrx::FrameFormat format = {o_.width, o_.height, 0, o_.bgr24 ? 1 : 0, 3};
+    plugin_.Descriptor().start(&format);
+  }
+  int32_t Frame(std::vector<uint8_t>* frame) {
+    qrx::FrameInfo info = {};
+    info.pixels = frame->data();
+    info.channel = channel_.Info();
+    return plugin_.Descriptor().process(&info);
+  }
+  void End() {
+    plugin_.Descriptor().stop();
+    plugin_.Descriptor().exit();
+  }
+
+ private:
+  PluginModule& plugin_;
+  const Options& o_;
+  ChannelRecord channel_;
+};
+
+int RunStream(PluginModule& plugin, const Options& o) {
+  std::FILE* in = o.input == "-" ? stdin : std::fopen(o.input.c_str(), "rb");
+  if (in == nullptr) {
+    std::fprintf(stderr, "qrx_host: cannot open %s\n", o.input.c_str());
+    return 1;
+  }
+  std::FILE* out = nullptr;
+  if (!o.output.empty()) {
+    out = o.output == "-" ? stdout : std::fopen(o.output.c_str(), "wb");
+    if (out == nullptr) {
+      std::fprintf(stderr, "qrx_host: cannot create %s\n", o.output.c_str());
+      return 1;
+    }
+  }
+  if (in == stdin) SetBinaryMode(stdin);
+  if (out == stdout) SetBinaryMode(stdout);
+
+  const size_t lineBytes = static_cast<size_t>(o.width) * (o.bgr24 ? 3 : 2);
+  std::vector<uint8_t> frame(lineBytes * o.height);
+  Session session(plugin, o);
+  session.Begin();
+  const bool progress = StderrIsTerminal();
+  const auto start = std::chrono::steady_clock::now();
+  auto lastReport = start;
+  long frames = 0;
+  int status = 0;
+  while (o.maxFrames < 0 || frames < o.maxFrames) {
+    const size_t got = std::fread(frame.data(), 1, frame.size(), in);
+    if (got == 0) break;
+    if (got != frame.size()) {
+      std::fprintf(stderr, "qrx_host: last frame incomplete (%zu of %zu bytes), dropped\n", got, frame.size());
+      break;
+    }
+    if (o.bgr24 && o.topDown) FlipLines(&frame, lineBytes, o.height);
+    if (frames == 0) WritePng(o, o.pngIn, frame);
+    session.Frame(&frame);
+    if (frames == 0) WritePng(o, o.pngOut, frame);
+    if (o.bgr24 && o.topDown) FlipLines(&frame, lineBytes, o.height);
+    if (out != nullptr && std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
+      std::fprintf(stderr, "qrx_host: write failed\n");
+      status = 1;
+      break;
+    }
+    ++frames;
+    const auto now = std::chrono::steady_clock::now();
+    if (progress && now - lastReport > std::chrono::milliseconds(500)) {
+      const double seconds = std::chrono::duration<double>(now - start).count();
+      std::fprintf(stderr, "\rframes %ld, %.1f fps", frames, frames / seconds);
+      lastReport = now;
+    }
+  }
+  session.End();
+  if (progress) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "\rframes %ld, %.1f fps\n", frames, seconds > 0 ? frames / seconds : 0.0);
+  }
+  if (out != nullptr && out != stdout) std::fclose(out);
+  else if (out == stdout) std::fflush(stdout);
+  if (in != stdin) std::fclose(in);
+  return status;
+}
+
+// The demo's interference: three gratings placed on exact bins of the
+// 512-point line and the 1024-row column of a 576-line frame.
+std::vector<Grating> DemoGratings() {
+  return {{120, 0, 1024, 12.0, 0.3}, {60, 200, 1024, 10.0, 1.1}, {20, 300, 1024, 10.0, 2.0}};
+}
+
+int RunDemo(PluginModule& plugin, Options o) {
+  if (!o.haveSize) {
+    o.width = 720;
+    o.height = 576;
+  }
+  const std::vector<double> clean = MakeCleanLuma(o.width, o.height);
+  std::vector<double> noisy = clean;
+  const std::vector<Grating> gratings = DemoGratings();
+  for (const Grating& g : gratings) AddGrating(&noisy, o.width, o.height, g);
+  const std::vector<uint8_t> cleanFrame = MakeYuy2(clean, o.width, o.height);
+  const std::vector<uint8_t> input422 = MakeYuy2(noisy, o.width, o.height);
+  const std::vector<uint8_t> input = o.bgr24 ? Yuy2ToBgr24(input422, o.width, o.height) : input422;
+
+  Session session(plugin, o);
+  session.Begin();
+  // The mask is built on the plug-in's own thread; until it arrives frames
+  // are filtered with the previous (neutral) mask. Feed the picture until
+  // the output has stayed the same for a second.
+  std::vector<uint8_t> output, previous;
+  int frames = 0;
+  const auto begin = std::chrono::steady_clock::now();
+  auto lastChange = begin;
+  for (;; ++frames) {
+    output = input;
+    session.Frame(&output);
+    const auto now = std::chrono::steady_clock::now();
+    if (frames == 0 || output != previous) lastChange = now;
+    previous = output;
+    if (now - lastChange >= std::chrono::seconds(1) || now - begin >= std::chrono::seconds(30)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // The same mask on the clean picture: what the filter does to the picture
+  // itself, so that the interference left over can be told apart from it.
+  std::vector<uint8_t> outputClean = o.bgr24 ? Yuy2ToBgr24(cleanFrame, o.width, o.height) : cleanFrame;
+  session.Frame(&outputClean);
+  session.End();
+
+  const std::string before = o.pngIn.empty() ? "demo_before.png" : o.pngIn;
+  const std::string after = o.pngOut.empty() ? "demo_after.png" : o.pngOut;
+  WritePng(o, before, input);
+  WritePng(o, after, output);
+
+  // Measure on luma; 24-bit frames are taken back to luma through BT.601.
+  auto lumaOf = [&](const std::vector<uint8_t>& f) {
+    if (!o.bgr24) return LumaOfYuy2(f, o.width, o.height);
+    std::vector<double> y(static_cast<size_t>(o.width) * o.height);
+    for (int32_t r = 0; r < o.height; ++r)
+      for (int32_t x = 0; x < o.width; ++x) {
+        const uint8_t* p = &f[(static_cast<size_t>(o.height - 1 - r) * o.width + x) * 3];
+        y[static_cast<size_t>(r) * o.width + x] = 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+      }
+    return y;
+  };
+  const std::vector<double> cleanY = o.bgr24 ? lumaOf(Yuy2ToBgr24(cleanFrame, o.width, o.height))
+                                             : LumaOfYuy2(cleanFrame, o.width, o.height);
+  const std::vector<double> inY = lumaOf(input), outY = lumaOf(output), outCleanY = lumaOf(outputClean);
+  std::vector<double> errIn(inY.size()), errOut(outY.size());
+  for (size_t i = 0; i < inY.size(); ++i) {
+    errIn[i] = inY[i] - cleanY[i];
+    errOut[i] = outY[i] - outCleanY[i];
+  }
+  std::printf("qrx_host demo: %dx%d %s, %d frames fed until the output settled\n", o.width, o.height,
+              o.bgr24 ? "bgr24" : "yuy2", frames + 1);
+  for (const Grating& g : gratings) {
+    const double a0 = GratingAmplitude(errIn, o.width, o.height, g);
+    const double a1 = GratingAmplitude(errOut, o.width, o.height, g);
+    std::printf("  grating %3.0f cycles/line x %3.0f/%d rows: amplitude %.3f -> %.4f, interference removed %.1f dB\n",
+                g.cyclesX, g.cyclesY, g.rowsM, a0, a1, PowerRatioDb(a0, a1));
+  }
+  const double e0 = SquaredError(inY, cleanY), e1 = SquaredError(outY, outCleanY);
+  std::printf("  interference energy (input - clean vs output - filtered clean): %.1f dB lower\n",
+              e1 > 0 ? 10 * std::log10(e0 / e1) : 200.0);
+  std::printf("  PSNR vs clean: input %.2f dB, output %.2f dB\n",
+              Psnr(inY, cleanY, o.width, 0, 0, o.width, o.height),
+              Psnr(outY, cleanY, o.width, 0, 0, o.width, o.height));
+  if (PngAvailable()) std::printf("  pictures: %s, %s\n", before.c_str(), after.c_str());
+  return 0;
+}
+
+}  // namespace
+}  // namespace qrxhost
+
+int main(int argc, char** argv) {
+  using namespace qrxhost;
+  Options o;
+  if (!ParseArgs(argc, argv, &o)) {
+    Usage();
+    return 2;
+  }
+  if (o.modulePath.empty()) o.modulePath = ExecutableFolder() + "QRX_FreqFilter" + ModuleSuffix();
+  if (o.demo && o.settings.empty()) {
+    // The demo's settings file ships beside the host.
+    o.settings = ExecutableFolder() + "demo/QRX_FreqFilter.ini";
+  }
+  // The module's base name decides the settings file's name.
+  std::string base = o.modulePath.substr(o.modulePath.find_last_of("/\\") + 1);
+  base = base.substr(0, base.find_last_of('.'));
+  if (!o.settings.empty()) {
+    std::string placed;
+    if (!PrepareSettingsFile(base, o.settings, &placed)) {
+      std::fprintf(stderr, "qrx_host: cannot prepare settings from %s\n", o.settings.c_str());
+      CleanUpSettingsFile();
+      return 1;
+    }
+  }
+  PluginModule plugin;
+  std::string error;
+  if (!plugin.Load(o.modulePath, &error)) {
+    std::fprintf(stderr, "qrx_host: cannot load %s: %s\n", o.modulePath.c_str(), error.c_str());
+    CleanUpSettingsFile();
+    return 1;
+  }
+  if (plugin.Version() != 3) {
+    std::fprintf(stderr, "qrx_host: interface version %d, expected 3\n", plugin.Version());
+    CleanUpSettingsFile();
+    return 1;
+  }
+  const int status = o.demo ? RunDemo(plugin, o) : RunStream(plugin, o);
+  plugin.Unload();
+  CleanUpSettingsFile();
+  return status;
+}

@@ -10,8 +10,12 @@
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 #include "transform/fft_block_impl.h"
 
@@ -78,7 +82,11 @@ void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t H, int32_t M, fl
 }  // namespace
 }  // namespace qrx
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace qrx {
 namespace {

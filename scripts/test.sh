@@ -58,6 +58,13 @@ run_ctest() {  # preset [ctest args...]
 configure_build native && run_ctest native
 configure_build asan && run_ctest asan
 
+# The threaded parts under ThreadSanitizer: the plug-in's lifecycle stress,
+# the mask builder and the platform layer's threads and events.
+tsan_tests="plugin_stress_test|test_mask|test_platform"
+if configure_build tsan --target plugin_stress_test test_mask test_platform; then
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan -R "$tsan_tests"
+fi
+
 # 32-bit Linux core on an emulated Pentium III (SSE, no SSE2).
 configure_build linux32 && run_ctest linux32
 

@@ -23,30 +23,36 @@ QRX_SSE2 inline __m128i LoadLow64(const void* p) {
 
 // Four partial sums of one table row: pmaddwd over the taps, eight per step
 // and a last step of four (T is a multiple of 4). Reads exactly T samples.
-QRX_SSE2 inline __m128i RowProducts(const uint8_t* row, const uint16_t* line, int32_t taps) {
+// kTaps > 0 fixes the tap count at compile time so the loop disappears for
+// the common tables; kTaps == 0 takes it from the table.
+template <int32_t kTaps>
+QRX_SSE2 inline __m128i RowProducts(const uint8_t* row, const uint8_t* lineBytes, int32_t taps) {
+  if (kTaps > 0) taps = kTaps;
   int32_t start;
   std::memcpy(&start, row, sizeof start);
   const uint8_t* c = row + 4;
-  const uint16_t* s = line + start / 2;
+  const uint8_t* s = lineBytes + start;  // start is a byte offset into the line
   __m128i acc = _mm_setzero_si128();
   int32_t j = 0;
   for (; j + 8 <= taps; j += 8) {
     const __m128i cv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2 * j));
-    const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + j));
+    const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * j));
     acc = _mm_add_epi32(acc, _mm_madd_epi16(cv, sv));
   }
-  if (j < taps) acc = _mm_add_epi32(acc, _mm_madd_epi16(LoadLow64(c + 2 * j), LoadLow64(s + j)));
+  if (j < taps) {
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(LoadLow64(c + 2 * j), LoadLow64(s + 2 * j)));
+  }
   return acc;
 }
 
-// Results of four consecutive rows starting at row i, already >> 14.
-QRX_SSE2 inline __m128i FourRows(const ResampleTable& table, int32_t i, const uint16_t* line) {
-  const size_t rowBytes = table.RowBytes();
-  const uint8_t* row = table.Row(i);
-  const __m128i a0 = RowProducts(row, line, table.taps);
-  const __m128i a1 = RowProducts(row + rowBytes, line, table.taps);
-  const __m128i a2 = RowProducts(row + 2 * rowBytes, line, table.taps);
-  const __m128i a3 = RowProducts(row + 3 * rowBytes, line, table.taps);
+// Results of the four consecutive rows starting at row, already >> 14.
+template <int32_t kTaps>
+QRX_SSE2 inline __m128i FourRows(const uint8_t* row, size_t rowBytes, const uint8_t* lineBytes,
+                                 int32_t taps) {
+  const __m128i a0 = RowProducts<kTaps>(row, lineBytes, taps);
+  const __m128i a1 = RowProducts<kTaps>(row + rowBytes, lineBytes, taps);
+  const __m128i a2 = RowProducts<kTaps>(row + 2 * rowBytes, lineBytes, taps);
+  const __m128i a3 = RowProducts<kTaps>(row + 3 * rowBytes, lineBytes, taps);
   // Transpose-and-add: lane k becomes the total of a_k.
   const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(a0, a1), _mm_unpackhi_epi32(a0, a1));
   const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(a2, a3), _mm_unpackhi_epi32(a2, a3));
@@ -60,11 +66,12 @@ QRX_SSE2 inline __m128i RoundLanes(__m128 v) {
   v = _mm_max_ps(v, _mm_setzero_ps());
   v = _mm_min_ps(v, _mm_set1_ps(256.0f));
   const __m128i i = _mm_cvttps_epi32(v);
-  const __m128 f = _mm_sub_ps(v, _mm_cvtepi32_ps(i));
-  const __m128 half = _mm_set1_ps(0.5f);
-  const __m128i odd = _mm_cmpeq_epi32(_mm_and_si128(i, _mm_set1_epi32(1)), _mm_set1_epi32(1));
-  const __m128i tie = _mm_and_si128(_mm_castps_si128(_mm_cmpeq_ps(f, half)), odd);
-  const __m128i up = _mm_or_si128(_mm_castps_si128(_mm_cmpgt_ps(f, half)), tie);
+  // f = v - i is exact and 0 <= f < 1 (or -0), so its bit pattern orders like
+  // the value: adding the low bit of i turns "f > 0.5" into "f >= 0.5" for
+  // odd i, which is round half to even.
+  const __m128i f = _mm_castps_si128(_mm_sub_ps(v, _mm_cvtepi32_ps(i)));
+  const __m128i biased = _mm_add_epi32(f, _mm_and_si128(i, _mm_set1_epi32(1)));
+  const __m128i up = _mm_cmpgt_epi32(biased, _mm_set1_epi32(0x3F000000));  // bits of 0.5f
   return _mm_sub_epi32(i, up);  // up is all ones (-1) where rounding up
 }
 
@@ -93,15 +100,31 @@ QRX_SSE2 void LumaToFloatsSse2(const uint8_t* frameRow, const float* window, flo
   for (; x < n; ++x) out[x] = static_cast<float>(frameRow[2 * x]) * window[x];
 }
 
-QRX_SSE2 void ResampleToFloatsSse2(const ResampleTable& table, const uint16_t* line,
+template <int32_t kTaps>
+QRX_SSE2 void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* line,
                                    const float* window, float* out) {
   const int32_t d = table.destinationLength;
+  const int32_t taps = table.taps;
+  const size_t rowBytes = kTaps > 0 ? 4 + 2 * static_cast<size_t>(kTaps) : table.RowBytes();
+  const uint8_t* lineBytes = reinterpret_cast<const uint8_t*>(line);
+  const uint8_t* row = table.rows;
   int32_t i = 0;
-  for (; i + 4 <= d; i += 4) {
-    const __m128 v = _mm_cvtepi32_ps(FourRows(table, i, line));
+  for (; i + 4 <= d; i += 4, row += 4 * rowBytes) {
+    const __m128 v = _mm_cvtepi32_ps(FourRows<kTaps>(row, rowBytes, lineBytes, taps));
     _mm_storeu_ps(out + i, _mm_mul_ps(v, _mm_loadu_ps(window + i)));
   }
   for (; i < d; ++i) out[i] = static_cast<float>(ApplyRow(table, i, line)) * window[i];
+}
+
+QRX_SSE2 void ResampleToFloatsSse2(const ResampleTable& table, const uint16_t* line,
+                                   const float* window, float* out) {
+  switch (table.taps) {
+    case 8: ResampleToFloatsTaps<8>(table, line, window, out); break;
+    case 12: ResampleToFloatsTaps<12>(table, line, window, out); break;
+    case 16: ResampleToFloatsTaps<16>(table, line, window, out); break;
+    case 20: ResampleToFloatsTaps<20>(table, line, window, out); break;
+    default: ResampleToFloatsTaps<0>(table, line, window, out); break;
+  }
 }
 
 QRX_SSE2 void FloatsToLumaSse2(const float* in, const float* inverse, uint8_t* frameRow,
@@ -125,24 +148,74 @@ QRX_SSE2 void FloatsToSamplesSse2(const float* in, const float* inverse, uint16_
   for (; i < n; ++i) line[i] = FloatToLuma(in[i] * inverse[i]);
 }
 
-QRX_SSE2 void ResampleToLumaSse2(const ResampleTable& table, const uint16_t* line,
+// Saturates sixteen-bit lanes to 0..255 and writes them as the luma bytes of
+// the pixels at p, keeping the chroma bytes in between.
+QRX_SSE2 inline void StoreLuma8(uint8_t* p, __m128i luma16) {
+  const __m128i chromaMask = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
+  const __m128i luma =
+      _mm_min_epi16(_mm_max_epi16(luma16, _mm_setzero_si128()), _mm_set1_epi16(255));
+  __m128i* q = reinterpret_cast<__m128i*>(p);
+  const __m128i chroma = _mm_and_si128(_mm_loadu_si128(q), chromaMask);
+  _mm_storeu_si128(q, _mm_or_si128(chroma, luma));
+}
+
+template <int32_t kTaps>
+QRX_SSE2 void ResampleToLumaTaps(const ResampleTable& table, const uint16_t* line,
                                  uint8_t* frameRow) {
   const __m128i chromaMask = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
   const int32_t d = table.destinationLength;
+  const int32_t taps = table.taps;
+  const size_t rowBytes = kTaps > 0 ? 4 + 2 * static_cast<size_t>(kTaps) : table.RowBytes();
+  const uint8_t* lineBytes = reinterpret_cast<const uint8_t*>(line);
+  const uint8_t* row = table.rows;
   int32_t x = 0;
-  for (; x + 4 <= d; x += 4) {
-    const __m128i r = FourRows(table, x, line);
+  for (; x + 8 <= d; x += 8, row += 8 * rowBytes) {
+    const __m128i lo = FourRows<kTaps>(row, rowBytes, lineBytes, taps);
+    const __m128i hi = FourRows<kTaps>(row + 4 * rowBytes, rowBytes, lineBytes, taps);
+    StoreLuma8(frameRow + 2 * x, _mm_packs_epi32(lo, hi));
+  }
+  if (x + 4 <= d) {
+    const __m128i r = FourRows<kTaps>(row, rowBytes, lineBytes, taps);
     __m128i luma = _mm_packs_epi32(r, r);
     luma = _mm_min_epi16(_mm_max_epi16(luma, _mm_setzero_si128()), _mm_set1_epi16(255));
     __m128i* p = reinterpret_cast<__m128i*>(frameRow + 2 * x);
     const __m128i chroma = _mm_and_si128(_mm_loadl_epi64(p), chromaMask);
     _mm_storel_epi64(p, _mm_or_si128(chroma, luma));
+    x += 4;
   }
   for (; x < d; ++x) frameRow[2 * x] = SaturateByte(ApplyRow(table, x, line));
 }
 
-const Kernels kSse2 = {LumaToFloatsSse2, ResampleToFloatsSse2, FloatsToLumaSse2,
-                       FloatsToSamplesSse2, ResampleToLumaSse2};
+QRX_SSE2 void ResampleToLumaSse2(const ResampleTable& table, const uint16_t* line,
+                                 uint8_t* frameRow) {
+  switch (table.taps) {
+    case 8: ResampleToLumaTaps<8>(table, line, frameRow); break;
+    case 12: ResampleToLumaTaps<12>(table, line, frameRow); break;
+    case 16: ResampleToLumaTaps<16>(table, line, frameRow); break;
+    case 20: ResampleToLumaTaps<20>(table, line, frameRow); break;
+    default: ResampleToLumaTaps<0>(table, line, frameRow); break;
+  }
+}
+
+QRX_SSE2 void LumaToSamplesSse2(const uint8_t* frameRow, uint16_t* line, int32_t n) {
+  const __m128i lumaMask = _mm_set1_epi16(0x00FF);
+  int32_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frameRow + 2 * x));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frameRow + 2 * x + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), _mm_and_si128(a, lumaMask));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x + 8), _mm_and_si128(b, lumaMask));
+  }
+  if (x + 8 <= n) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frameRow + 2 * x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), _mm_and_si128(a, lumaMask));
+    x += 8;
+  }
+  for (; x < n; ++x) line[x] = frameRow[2 * x];
+}
+
+const Kernels kSse2 = {LumaToFloatsSse2,    ResampleToFloatsSse2, FloatsToLumaSse2,
+                       FloatsToSamplesSse2, ResampleToLumaSse2,   LumaToSamplesSse2};
 
 }  // namespace
 

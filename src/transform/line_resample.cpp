@@ -178,8 +178,12 @@ void ResampleToLumaScalar(const ResampleTable& table, const uint16_t* line, uint
   }
 }
 
-const Kernels kScalar = {LumaToFloatsScalar, ResampleToFloatsScalar, FloatsToLumaScalar,
-                         FloatsToSamplesScalar, ResampleToLumaScalar};
+void LumaToSamplesScalar(const uint8_t* frameRow, uint16_t* line, int32_t n) {
+  for (int32_t x = 0; x < n; ++x) line[x] = frameRow[2 * x];
+}
+
+const Kernels kScalar = {LumaToFloatsScalar,    ResampleToFloatsScalar, FloatsToLumaScalar,
+                         FloatsToSamplesScalar, ResampleToLumaScalar,   LumaToSamplesScalar};
 
 }  // namespace
 

@@ -60,6 +60,8 @@ struct Kernels {
   void (*floatsToSamples)(const float* in, const float* inverse, uint16_t* line, int32_t n);
   // luma(x) = ApplyRow(x) saturated to 0..255, x < D.
   void (*resampleToLuma)(const ResampleTable& table, const uint16_t* line, uint8_t* frameRow);
+  // line[x] = luma(x) zero-extended, x < n.
+  void (*lumaToSamples)(const uint8_t* frameRow, uint16_t* line, int32_t n);
 };
 
 const Kernels& ScalarKernels();

@@ -74,7 +74,7 @@ void LineTransform::Forward(const uint8_t* frame, float* rows, int32_t pitch, co
     if (!forwardTable_) {
       kernels.lumaToFloats(source, win, out, n);
     } else {
-      for (int32_t x = 0; x < width_; ++x) forwardLine_[x] = source[2 * x];
+      kernels.lumaToSamples(source, forwardLine_, width_);
       kernels.resampleToFloats(*forwardTable_, forwardLine_, win, out);
     }
     // The Nyquist slot and the spare element start clean on every frame.

@@ -2,13 +2,12 @@
 // system's own.
 #ifdef _WIN32
 
-#include <windows.h>
-
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <cstdint>
 #include <random>
 #include <sstream>
 #include <string>
@@ -18,90 +17,78 @@
 
 #include "platform/platform.h"
 #include "platform/platform_internal.h"
+#include "platform/platform_testing.h"
 
 namespace qrx {
 namespace platform {
 namespace {
 
-const char kKey[] = "SOFTWARE\\Velmorin";
-const char kValue[] = "StoreInUsersFolder";
+namespace raw = platform::testing;
 
 // Writes the value for one test and removes the key again afterwards (the
 // Wine prefix belongs to the test run alone).
-class RegistrySwitch : public testing::Test {
+class RegistrySwitch : public ::testing::Test {
  protected:
   void SetUp() override {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key_, nullptr),
-              ERROR_SUCCESS);
+    raw::DeleteSwitchKey();
+    ASSERT_TRUE(raw::CreateSwitchKey(nullptr));
   }
-  void TearDown() override {
-    RegCloseKey(key_);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+  void TearDown() override { raw::DeleteSwitchKey(); }
+  void Set(raw::RegistryType type, const void* bytes, uint32_t size) {
+    ASSERT_TRUE(raw::SetSwitchValue(type, bytes, size));
   }
-  void Set(DWORD type, const void* bytes, DWORD size) {
-    ASSERT_EQ(RegSetValueExA(key_, kValue, 0, type, static_cast<const BYTE*>(bytes), size),
-              ERROR_SUCCESS);
-  }
-  HKEY key_ = nullptr;
 };
 
 TEST_F(RegistrySwitch, AbsentKeyOrValueReadsZero) {
   EXPECT_EQ(ReadStoreInUsersFolder(), 0u);  // key without the value
-  RegCloseKey(key_);
-  key_ = nullptr;
-  ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey), ERROR_SUCCESS);
+  ASSERT_TRUE(raw::DeleteSwitchKey());
   EXPECT_EQ(ReadStoreInUsersFolder(), 0u);  // no key at all
 }
 
 TEST_F(RegistrySwitch, DwordValue) {
-  const DWORD one = 1;
-  Set(REG_DWORD, &one, sizeof(one));
+  const uint32_t one = 1;
+  Set(raw::RegistryType::Dword, &one, sizeof(one));
   EXPECT_EQ(ReadStoreInUsersFolder(), 1u);
-  const DWORD big = 0x12345678;
-  Set(REG_DWORD, &big, sizeof(big));
+  const uint32_t big = 0x12345678;
+  Set(raw::RegistryType::Dword, &big, sizeof(big));
   EXPECT_EQ(ReadStoreInUsersFolder(), 0x12345678u);
-  const DWORD zero = 0;
-  Set(REG_DWORD, &zero, sizeof(zero));
+  const uint32_t zero = 0;
+  Set(raw::RegistryType::Dword, &zero, sizeof(zero));
   EXPECT_EQ(ReadStoreInUsersFolder(), 0u);
 }
 
 TEST_F(RegistrySwitch, ShortValueOfOtherTypeCountsByItsBytes) {
   const unsigned char two[2] = {0x34, 0x12};
-  Set(REG_BINARY, two, sizeof(two));
+  Set(raw::RegistryType::Binary, two, sizeof(two));
   EXPECT_EQ(ReadStoreInUsersFolder(), 0x1234u);
-  Set(REG_SZ, "1", 2);  // '1' and its terminator
+  Set(raw::RegistryType::String, "1", 2);  // '1' and its terminator
   EXPECT_EQ(ReadStoreInUsersFolder(), 0x31u);
   const unsigned char longer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  Set(REG_BINARY, longer, sizeof(longer));
+  Set(raw::RegistryType::Binary, longer, sizeof(longer));
   EXPECT_EQ(ReadStoreInUsersFolder(), 0u);  // does not fit: counts as absent
 }
 
 TEST(PlatformWindows, ExecutableAndCommandLine) {
-  char own[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, own, MAX_PATH);
-  EXPECT_EQ(HostExecutablePath(), std::string(own));
-  EXPECT_EQ(ProcessCommandLine(), std::string(GetCommandLineA()));
+  EXPECT_EQ(HostExecutablePath(), raw::RawExecutablePath());
+  EXPECT_EQ(ProcessCommandLine(), raw::RawCommandLine());
   std::string appData;
   ASSERT_TRUE(GetUserAppDataFolder(&appData));
-  EXPECT_NE(GetFileAttributesA(appData.c_str()), INVALID_FILE_ATTRIBUTES) << appData;
+  EXPECT_TRUE(raw::RawPathExists(appData)) << appData;
 }
 
 // Replacing a file that another program holds open without delete sharing
 // fails at the final move; the old contents stay and the temporary goes.
 TEST(PlatformWindows, OldFileKeptWhenTargetIsLocked) {
   namespace fs = std::filesystem;
-  const fs::path folder = fs::temp_directory_path() / ("qrx_locked_" + std::to_string(GetCurrentProcessId()));
+  const fs::path folder = fs::temp_directory_path() / ("qrx_locked_" + std::to_string(raw::RawProcessId()));
   fs::remove_all(folder);
   ASSERT_TRUE(fs::create_directories(folder));
   const std::string path = (folder / "a.ini").string();
   { std::ofstream(path, std::ios::binary) << "old contents"; }
-  HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  raw::HeldFile held = raw::HoldFileOpen(path);
+  ASSERT_NE(held, nullptr);
   EXPECT_FALSE(ReplaceFileContents(path, "new", 3));
-  CloseHandle(held);
+  raw::ReleaseFile(held);
   std::ifstream in(path, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
             "old contents");
@@ -150,7 +137,7 @@ TEST(PlatformWindows, PortableMulDivMatchesSystem) {
   long long compared = 0;
   auto check = [&](int32_t a, int32_t b, int32_t c) {
     ++compared;
-    const int32_t system = ::MulDiv(a, b, c);
+    const int32_t system = raw::SystemMulDiv(a, b, c);
     const int32_t portable = detail::PortableMulDiv(a, b, c);
     if (system == portable) return;
     const std::string text = Describe(a, b, c, system, portable);
@@ -196,7 +183,7 @@ TEST(PlatformWindows, PortableMulDivMatchesSystem) {
   }
   for (const std::string& text : unexpected) ADD_FAILURE() << text;
   // The interface's MulDiv is the system's in this build.
-  EXPECT_EQ(MulDiv(14727, 480, 576), ::MulDiv(14727, 480, 576));
+  EXPECT_EQ(MulDiv(14727, 480, 576), raw::SystemMulDiv(14727, 480, 576));
 }
 
 }  // namespace

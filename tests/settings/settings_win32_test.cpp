@@ -3,30 +3,30 @@
 #ifdef _WIN32
 
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <shlobj.h>
 
 #include <cctype>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "platform/platform_testing.h"
 #include "settings/settings_store.h"
 #include "settings_test_util.h"
 
 namespace qrx {
 namespace {
 
+namespace raw = platform::testing;
+
 std::string ExeFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path);
+  const std::string s = raw::RawExecutablePath();
   return s.substr(0, s.rfind('\\') + 1);
 }
 
 // The instance character the command line selects, worked out here from
-// GetCommandLineA on its own.
+// the raw command line on its own.
 std::string ExpectedInstance() {
-  std::string line = GetCommandLineA();
+  std::string line = raw::RawCommandLine();
   for (char& c : line) c = (char)std::tolower((unsigned char)c);
   std::string instance;
   for (const char* key : {"-inst:", "/inst:"}) {
@@ -44,26 +44,19 @@ std::string ExpectedSubfolder() {
 // Sets or removes HKLM\SOFTWARE\Velmorin "StoreInUsersFolder" for one test.
 class UsersFolderSwitch {
  public:
-  explicit UsersFolderSwitch(DWORD value) {
-    DWORD disposition = 0;
-    ok_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmorin", 0, nullptr, 0, KEY_ALL_ACCESS,
-                          nullptr, &key_, &disposition) == ERROR_SUCCESS;
-    createdKey_ = disposition == REG_CREATED_NEW_KEY;
-    if (ok_) {
-      ok_ = RegSetValueExA(key_, "StoreInUsersFolder", 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&value), sizeof(value)) == ERROR_SUCCESS;
-    }
+  explicit UsersFolderSwitch(uint32_t value) {
+    opened_ = raw::CreateSwitchKey(&createdKey_);
+    ok_ = opened_ && raw::SetSwitchValue(raw::RegistryType::Dword, &value, sizeof(value));
   }
   ~UsersFolderSwitch() {
-    if (key_ == nullptr) return;
-    RegDeleteValueA(key_, "StoreInUsersFolder");
-    RegCloseKey(key_);
-    if (createdKey_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmorin");
+    if (!opened_) return;
+    raw::DeleteSwitchValue();
+    if (createdKey_) raw::DeleteSwitchKey();
   }
   bool ok() const { return ok_; }
 
  private:
-  HKEY key_ = nullptr;
+  bool opened_ = false;
   bool createdKey_ = false;
   bool ok_ = false;
 };
@@ -122,10 +115,10 @@ TEST(SettingsWin32, ProgramFolderWithoutTheSwitch) {
 TEST(SettingsWin32, UserFolderWithTheSwitch) {
   UsersFolderSwitch on(1);
   ASSERT_TRUE(on.ok());
-  char appData[MAX_PATH] = {};
-  ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE));
-  const std::string velmorin = std::string(appData) + "\\Velmorin\\";
-  CreateDirectoryA(velmorin.c_str(), nullptr);  // as the host would
+  std::string appData;
+  ASSERT_TRUE(raw::RawAppDataFolder(&appData));
+  const std::string velmorin = appData + "\\Velmorin\\";
+  raw::RawCreateFolder(velmorin);  // as the host would
   SettingsStore store;
   store.Locate();
   const std::string expected = velmorin + ExpectedSubfolder() + "test_settings.ini";

@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-bash scripts/setup.sh
+bash scripts/setup.sh native
 cmake --preset native >/dev/null
 cmake --build build/native -j "$(nproc)" --target qrx_host >/dev/null
 mkdir -p out/demo

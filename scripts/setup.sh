@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds, tests and the demo need, when any
 # is missing. Safe to run again: it does nothing when all are present.
+#   setup.sh          everything (all builds and tests)
+#   setup.sh native   only what the native build needs (the demo)
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev
   libpng-dev libfftw3-dev
-  mingw-w64 wine64
-  qemu-user gcc-multilib g++-multilib
-  clang-14 libclang-rt-14-dev
 )
+if [ "${1:-all}" != native ]; then
+  packages+=(
+    mingw-w64 wine64
+    qemu-user gcc-multilib g++-multilib
+    clang-14 libclang-rt-14-dev
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -127,15 +127,19 @@ QRX_SSE2 void ResampleToFloatsSse2(const ResampleTable& table, const uint16_t* l
   }
 }
 
+// Writes eight sixteen-bit lanes already in 0..255 as the luma bytes of the
+// pixels at p, keeping the chroma bytes in between.
+QRX_SSE2 inline void BlendLuma8(uint8_t* p, __m128i luma) {
+  const __m128i chromaMask = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
+  __m128i* q = reinterpret_cast<__m128i*>(p);
+  const __m128i chroma = _mm_and_si128(_mm_loadu_si128(q), chromaMask);
+  _mm_storeu_si128(q, _mm_or_si128(chroma, luma));
+}
+
 QRX_SSE2 void FloatsToLumaSse2(const float* in, const float* inverse, uint8_t* frameRow,
                                int32_t n) {
-  const __m128i chromaMask = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
   int32_t x = 0;
-  for (; x + 8 <= n; x += 8) {
-    __m128i* p = reinterpret_cast<__m128i*>(frameRow + 2 * x);
-    const __m128i chroma = _mm_and_si128(_mm_loadu_si128(p), chromaMask);
-    _mm_storeu_si128(p, _mm_or_si128(chroma, EightToLuma(in + x, inverse + x)));
-  }
+  for (; x + 8 <= n; x += 8) BlendLuma8(frameRow + 2 * x, EightToLuma(in + x, inverse + x));
   for (; x < n; ++x) frameRow[2 * x] = FloatToLuma(in[x] * inverse[x]);
 }
 
@@ -148,15 +152,9 @@ QRX_SSE2 void FloatsToSamplesSse2(const float* in, const float* inverse, uint16_
   for (; i < n; ++i) line[i] = FloatToLuma(in[i] * inverse[i]);
 }
 
-// Saturates sixteen-bit lanes to 0..255 and writes them as the luma bytes of
-// the pixels at p, keeping the chroma bytes in between.
+// Saturates sixteen-bit lanes to 0..255 and writes them as luma.
 QRX_SSE2 inline void StoreLuma8(uint8_t* p, __m128i luma16) {
-  const __m128i chromaMask = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
-  const __m128i luma =
-      _mm_min_epi16(_mm_max_epi16(luma16, _mm_setzero_si128()), _mm_set1_epi16(255));
-  __m128i* q = reinterpret_cast<__m128i*>(p);
-  const __m128i chroma = _mm_and_si128(_mm_loadu_si128(q), chromaMask);
-  _mm_storeu_si128(q, _mm_or_si128(chroma, luma));
+  BlendLuma8(p, _mm_min_epi16(_mm_max_epi16(luma16, _mm_setzero_si128()), _mm_set1_epi16(255)));
 }
 
 template <int32_t kTaps>

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "platform/platform.h"
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 
 namespace qrx {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "filter/mask_builder.h"
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 #include "plugin/plugin_state.h"
 #include "transform/fft_engine.h"
 #include "transform/line_transform.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "filter/mask_builder.h"
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 #include "plugin/plugin_state.h"
 #include "plugin/window_hooks.h"
 #include "transform/fft_engine.h"

@@ -6,10 +6,10 @@ add_library(qrx_plugin_core STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/entry_points.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/pipeline.cpp)
 target_link_libraries(qrx_plugin_core PUBLIC
-  qrx_pixel qrx_filter qrx_transform qrx_settings qrx_platform qrx_options)
+  qrx_frame qrx_filter qrx_transform qrx_settings qrx_platform qrx_options)
 set_target_properties(qrx_plugin_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
 # Everything the module links must be position independent on Linux.
-foreach(lib qrx_pixel qrx_filter qrx_transform qrx_settings qrx_platform)
+foreach(lib qrx_frame qrx_filter qrx_transform qrx_settings qrx_platform)
   if(TARGET ${lib})
     set_target_properties(${lib} PROPERTIES POSITION_INDEPENDENT_CODE ON)
   endif()

@@ -8,7 +8,7 @@
 #include "filter/filter_list.h"
 #include "platform/platform.h"
 #include "plugin/host_records.h"
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 #include "settings/settings_store.h"
 
 namespace qrx {

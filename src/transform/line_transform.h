@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 
 namespace qrx {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 #include "plugin_module.h"
 #include "plugin_test_support.h"
 

@@ -11,7 +11,7 @@ endfunction()
 # Through the exports only: the module is loaded from beside the test binary.
 qrx_plugin_test(plugin_exports_test
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/plugin_exports_test.cpp
-  LIBS qrx_host_support qrx_pixel)
+  LIBS qrx_host_support qrx_frame)
 add_custom_target(plugin_exports_test_module
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:QRX_FreqFilter> $<TARGET_FILE_DIR:plugin_exports_test>/
   VERBATIM)

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 
 namespace qrx {
 namespace pixel {

@@ -2,7 +2,7 @@
 // row routines for the rest of each line. This file is compiled for the
 // baseline processor too (SSE only), so every function that uses SSE2 carries
 // the target attribute and runs only when the processor has SSE2.
-#include "plugin/pixel_internal.h"
+#include "frame/pixel_internal.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>

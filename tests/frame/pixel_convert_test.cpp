@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/cpu.h"
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 
 namespace qrx {
 namespace {

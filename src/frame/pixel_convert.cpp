@@ -1,9 +1,9 @@
 // Scalar references of the pixel converters and the run-time choice of the
 // SIMD versions.
-#include "plugin/pixel_convert.h"
+#include "frame/pixel_convert.h"
 
 #include "platform/cpu.h"
-#include "plugin/pixel_internal.h"
+#include "frame/pixel_internal.h"
 
 namespace qrx {
 namespace pixel {

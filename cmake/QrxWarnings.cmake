@@ -1,7 +1,7 @@
 # Warnings and code-generation flags shared by every target of the tree.
 add_library(qrx_options INTERFACE)
 target_compile_options(qrx_options INTERFACE
-  -Wall -Wextra -Wno-unused-parameter)
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Wno-unused-parameter>")
 target_include_directories(qrx_options INTERFACE ${CMAKE_SOURCE_DIR}/src)
 if(QRX_SMALL_TESTS)
   target_compile_definitions(qrx_options INTERFACE QRX_SMALL_TESTS=1)
@@ -10,8 +10,8 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")
   # 32-bit x86: the baseline is a Pentium III (SSE, no SSE2); SSE2 and wider
   # code is chosen at run time through target attributes. The Windows 32-bit
   # stack is only 4-byte aligned, so SSE spills need realignment.
-  target_compile_options(qrx_options INTERFACE -march=pentium3 -mfpmath=sse)
+  target_compile_options(qrx_options INTERFACE "$<$<COMPILE_LANGUAGE:C,CXX>:-march=pentium3;-mfpmath=sse>")
   if(QRX_WINDOWS)
-    target_compile_options(qrx_options INTERFACE -mstackrealign)
+    target_compile_options(qrx_options INTERFACE $<$<COMPILE_LANGUAGE:C,CXX>:-mstackrealign>)
   endif()
 endif()

@@ -1,0 +1,117 @@
+// The settings window's behaviour without the window: what each handler does
+// to the filter list, the selection, pick mode and the plug-in's state, and
+// what it asks of the screen. The Win32 dialog binds it to real controls;
+// tests drive it with a recording screen.
+//
+// Threads: everything here runs on the user-interface thread. The frame
+// thread reads the list under pluginLock and replaces it on a channel change,
+// so every change of the list (and every read the window acts on) happens
+// under pluginLock; the lock is never held while the screen is called.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "ui/dialog_rules.h"
+
+namespace qrx {
+
+struct PluginState;
+
+namespace ui {
+
+// What the model asks of the screen.
+class DialogScreen {
+ public:
+  virtual ~DialogScreen() = default;
+
+  // The filter table. SelectRow reports the change back through
+  // SettingsModel::OnItemChanged, as the list control does.
+  virtual void DeleteAllRows() = 0;
+  virtual void InsertRow(int row, const std::string& text) = 0;
+  virtual void SetCell(int row, int column, const std::string& text) = 0;
+  virtual void SetRowChecked(int row, bool checked) = 0;
+  virtual void SelectRow(int row) = 0;
+  virtual void EnsureRowVisible(int row) = 0;
+
+  // The numeric editors (field: EditorField).
+  virtual void SetEditorValue(int field, int32_t value) = 0;  // spin position and text
+  virtual void SetEditorText(int field, int32_t value) = 0;   // text only
+  virtual void ClearEditorText(int field) = 0;
+  // Focus to the editor with its whole text selected and the caret in view.
+  virtual void FocusEditor(int field) = 0;
+
+  // Other controls, by id.
+  virtual void SelectItem(int comboId, int item) = 0;  // -1: no selection
+  virtual void SetChecked(int id, bool checked) = 0;
+  virtual void SetControlText(int id, const char* text) = 0;
+  virtual void EnableControl(int id, bool enabled) = 0;
+  virtual void FocusControl(int id) = 0;
+  virtual void SetCaption(const char* text) = 0;
+  // Queues MSG_DIALOG_UPDATE with the code to the window itself.
+  virtual void PostUpdate(int code) = 0;
+  // Repaints the whole window, background included.
+  virtual void RedrawAll() = 0;
+
+  // The plug-in: RebuildEngines, and handing the list to the mask builder.
+  virtual void RebuildEngines() = 0;
+  virtual void HandOff() = 0;
+};
+
+// Hands the live list to the mask builder, if one exists (the usual
+// DialogScreen::HandOff).
+void HandOffFilters(PluginState& state);
+
+class SettingsModel {
+ public:
+  // Item state bits of the table's change notifications.
+  static constexpr uint32_t kStateSelected = 0x0002;
+  static constexpr uint32_t kStateImageMask = 0xF000;
+  static constexpr uint32_t kStateChecked = 0x2000;    // state image 2
+  static constexpr uint32_t kStateUnchecked = 0x1000;  // state image 1
+
+  SettingsModel(PluginState& state, DialogScreen& screen);
+
+  // Window opening: pick mode off, the current channel stored, "Demo" and the
+  // FFT length box set from the settings.
+  void Open();
+  // Window closing: the demonstration mode ends with the window.
+  void Close();
+
+  // MSG_DIALOG_UPDATE; text is used by code 0 only.
+  void OnUpdate(int code, const char* text);
+  // Refills the table from the list; returns the number of rows.
+  int ReloadTable();
+  void ApplyEnabling();
+
+  // Handlers of the controls.
+  void OnItemChanged(int row, uint32_t newState, uint32_t oldState);
+  void OnValueChange(int spinId, int32_t position);  // position: signed 16-bit
+  void OnShapeChange(int item);
+  void OnFftLengthChange(int item);
+  void OnAdd();
+  void OnRemove();
+  void OnProcEnable(bool checked);
+  void OnDemo(bool checked);
+  void OnTableDoubleClick(int row, int column);
+
+  int32_t SelectedIndex() const { return selectedIndex_.load(std::memory_order_relaxed); }
+  int32_t PickMode() const { return pickMode_; }
+  bool TableLoaded() const { return tableLoaded_ != 0; }
+
+ private:
+  // The selected filter, read under pluginLock; false when the selection
+  // does not name a filter of the current list.
+  bool SelectedFilter(FilterSpec* spec) const;
+  void SetCaptionFromChannel();
+
+  PluginState& state_;
+  DialogScreen& screen_;
+  // Read by the frame thread while it draws the spectrum overlay.
+  std::atomic<int32_t> selectedIndex_{-1};
+  int32_t pickMode_ = 0;
+  int32_t tableLoaded_ = 1;
+};
+
+}  // namespace ui
+}  // namespace qrx

@@ -1,0 +1,315 @@
+// The settings window bound to its controls (see settings_dialog.h).
+#include "ui/win32/settings_dialog.h"
+
+#include <cstdio>
+
+#include "plugin/plugin_state.h"
+#include "ui/dialog_ids.h"
+
+namespace qrx {
+namespace ui {
+namespace win32 {
+
+namespace {
+// The spectrum's tip follows the mouse: id is the window, tracking, absolute.
+constexpr UINT kSpectrumTipFlags = TTF_IDISHWND | TTF_TRACK | TTF_ABSOLUTE;
+constexpr int kFlashCount = 8;
+constexpr DWORD kFlashPauseMs = 60;
+constexpr UINT kCloseTimeoutMs = 5000;
+
+bool Clicked(int code) { return code == BN_CLICKED; }
+}  // namespace
+
+bool AboutDialog::OnMessage(UINT message, WPARAM w, LPARAM, INT_PTR* result) {
+  if (message == WM_INITDIALOG) {
+    *result = TRUE;
+    return true;
+  }
+  if (message == WM_COMMAND && (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL)) {
+    EndDialog(hwnd_, LOWORD(w));
+    return true;
+  }
+  return false;
+}
+
+SettingsDialog::SettingsDialog() : model_(State(), *this) {}
+
+SettingsDialog::~SettingsDialog() = default;
+
+// ---------------------------------------------------------------- hooks
+
+void SettingsDialog::PostChannelChanged() {
+  const HWND w = window_.load();
+  if (w != nullptr) PostMessageA(w, MSG_DIALOG_UPDATE, 1, 0);
+}
+
+void SettingsDialog::Open(void* parentWindow) {
+  if (hwnd_ != nullptr) return;
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+  parentWnd_.Attach(parentWindow != nullptr ? *static_cast<HWND*>(parentWindow) : nullptr);
+  if (CreateModeless(IDD_SETTINGS, parentWnd_.Handle()) == nullptr) {
+    parentWnd_.Detach();
+    return;
+  }
+  ShowWindow(hwnd_, SW_SHOWNORMAL);
+}
+
+void SettingsDialog::Focus() {
+  if (hwnd_ == nullptr) return;
+  SetFocus(hwnd_);
+  for (int i = 0; i < kFlashCount; ++i) {
+    FlashWindow(hwnd_, TRUE);
+    Sleep(kFlashPauseMs);
+  }
+}
+
+void SettingsDialog::Close() {
+  const HWND w = window_.load();
+  if (w == nullptr) return;
+  // A window can only be destroyed by its own thread; a host that exits from
+  // another one gets the close request carried over to it.
+  if (GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId()) {
+    DestroyWindow(w);
+  } else {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(w, WM_CLOSE, 0, 0, SMTO_NORMAL, kCloseTimeoutMs, &ignored);
+  }
+}
+
+// ---------------------------------------------------------------- messages
+
+bool SettingsDialog::OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) {
+  switch (message) {
+    case WM_INITDIALOG:
+      *result = OnInitDialog() ? TRUE : FALSE;
+      return true;
+    case MSG_DIALOG_UPDATE:
+      model_.OnUpdate(static_cast<int>(w), reinterpret_cast<const char*>(l));
+      *result = 1;
+      return true;
+    case WM_COMMAND:
+      return OnCommand(LOWORD(w), HIWORD(w));
+    case WM_NOTIFY:
+      return OnNotify(reinterpret_cast<const NMHDR*>(l), result);
+    case WM_VSCROLL:
+      // The up-down arrows and the numeric edits' commits; the other scroll
+      // codes go on to the default handling.
+      if (LOWORD(w) != SB_THUMBPOSITION || l == 0) return false;
+      model_.OnValueChange(GetDlgCtrlID(reinterpret_cast<HWND>(l)), static_cast<short>(HIWORD(w)));
+      return true;
+    case WM_CLOSE:
+      DestroyWindow(hwnd_);
+      return true;
+    case WM_DESTROY:
+      OnDestroy();
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool SettingsDialog::OnInitDialog() {
+  window_.store(hwnd_);
+  table_.Attach(Item(IDC_TABLE));
+  shapeBox_.Attach(Item(IDC_SHAPE));
+  fftLengthBox_.Attach(Item(IDC_FFT_LENGTH));
+  Place();
+  SetUpTable();
+  for (const char* name : kShapeNames) shapeBox_.AddString(name);
+  for (const char* item : kFftLengthItems) fftLengthBox_.AddString(item);
+  for (int i = 0; i < kEditorCount; ++i) {
+    const EditorInfo& e = kEditors[i];
+    editors_[i].Attach(e.editId, hwnd_, Item(e.spinId), e.minimum, e.maximum, e.maxChars);
+  }
+  model_.Open();
+  SetUpTips();
+  arrowCursor_ = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  hoverCursor_ = LoadCursorA(ModuleInstance(), MAKEINTRESOURCEA(IDC_CURSOR_HOVER));
+  pickCursor_ = LoadCursorA(ModuleInstance(), MAKEINTRESOURCEA(IDC_CURSOR_PICK));
+  Post(MSG_DIALOG_UPDATE, 1, 0);
+  return true;
+}
+
+void SettingsDialog::Place() {
+  int32_t x = 0, y = 0;
+  {
+    PluginState& s = State();
+    platform::ScopedLock lock(s.pluginLock);
+    s.settings.GetDialogPos(&x, &y);
+  }
+  const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+  const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  RECT host = {0, 0, screenWidth, screenHeight};  // no host window: the screen
+  if (parentWnd_) GetWindowRect(parentWnd_.Handle(), &host);
+  const RECT dialog = WindowRect();
+  const Point p = PlaceDialog(x, y, screenWidth, screenHeight, Rect{host.left, host.top, host.right, host.bottom},
+                              Rect{dialog.left, dialog.top, dialog.right, dialog.bottom});
+  SetWindowPos(hwnd_, nullptr, p.x, p.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SettingsDialog::SetUpTable() {
+  // The image list holds no images: it only gives the rows their height.
+  HDC dc = GetDC(hwnd_);
+  const int pixelsPerInch = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(hwnd_, dc);
+  rowHeightImages_ = ImageList_Create(1, pixelsPerInch / 6, ILC_COLOR, 1, 1);
+  table_.SetImageList(rowHeightImages_, LVSIL_SMALL);
+  table_.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+  int32_t widths[kColumnCount];
+  ColumnWidths(table_.ClientRect().right - GetSystemMetrics(SM_CXVSCROLL), widths);
+  for (int i = 0; i < kColumnCount; ++i) table_.InsertColumn(i, kColumnHeaders[i], widths[i], LVCFMT_CENTER);
+}
+
+void SettingsDialog::SetUpTips() {
+  if (fieldTips_.Create(hwnd_, TTS_ALWAYSTIP)) {
+    for (const EditorInfo& e : kEditors) fieldTips_.AddWindowTool(Item(e.editId), e.hint);
+    fieldTips_.AddWindowTool(Item(IDC_SHAPE), text::kShapeHint);
+    fieldTips_.Activate(true);
+  }
+  if (spectrumTip_.Create(hwnd_, TTS_ALWAYSTIP)) {
+    spectrumTip_.AddWindowTool(Item(IDC_SPECTRUM), " ", kSpectrumTipFlags);
+    spectrumTip_.Activate(true);
+  }
+}
+
+bool SettingsDialog::OnCommand(int id, int code) {
+  switch (id) {
+    case IDOK:
+    case IDCANCEL:
+      return true;  // Enter and Esc never close the window
+    case IDC_CLOSE:
+      if (Clicked(code)) Post(WM_CLOSE);
+      return true;
+    case IDC_ABOUT:
+      if (Clicked(code)) aboutBox_.RunModal(IDD_ABOUT, hwnd_);
+      return true;
+    case IDC_ADD:
+      if (Clicked(code)) model_.OnAdd();
+      return true;
+    case IDC_REMOVE:
+      if (Clicked(code)) model_.OnRemove();
+      return true;
+    case IDC_PROC_ENABLE:
+      if (Clicked(code)) model_.OnProcEnable(IsDlgButtonChecked(hwnd_, IDC_PROC_ENABLE) == BST_CHECKED);
+      return true;
+    case IDC_DEMO:
+      if (Clicked(code)) model_.OnDemo(IsDlgButtonChecked(hwnd_, IDC_DEMO) == BST_CHECKED);
+      return true;
+    case IDC_FFT_LENGTH:
+      if (code == CBN_SELCHANGE) model_.OnFftLengthChange(fftLengthBox_.CurSel());
+      return true;
+    case IDC_SHAPE:
+      if (code == CBN_SELCHANGE) model_.OnShapeChange(shapeBox_.CurSel());
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool SettingsDialog::OnNotify(const NMHDR* header, INT_PTR* result) {
+  if (header == nullptr) return false;
+  // The header's begin-drag and begin-track notifications (narrow or wide,
+  // depending on the controls library): the columns keep their widths.
+  if (header->code == HDN_BEGINTRACKA || header->code == HDN_BEGINTRACKW || header->code == HDN_BEGINDRAG) {
+    *result = 1;
+    return true;
+  }
+  if (header->idFrom != IDC_TABLE) return false;
+  if (header->code == LVN_ITEMCHANGED) {
+    const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(header);
+    if ((change->uChanged & LVIF_STATE) != 0) model_.OnItemChanged(change->iItem, change->uNewState, change->uOldState);
+    *result = 0;
+    return true;
+  }
+  if (header->code == NM_DBLCLK) {
+    const NMITEMACTIVATE* click = reinterpret_cast<const NMITEMACTIVATE*>(header);
+    model_.OnTableDoubleClick(click->iItem, click->iSubItem);
+    *result = 0;
+    return true;
+  }
+  return false;
+}
+
+void SettingsDialog::OnDestroy() {
+  model_.Close();
+  const RECT r = WindowRect();
+  {
+    PluginState& s = State();
+    platform::ScopedLock lock(s.pluginLock);
+    s.settings.SetDialogPos(r.left, r.top);
+  }
+  // The list would destroy its image list itself; it is released here once.
+  table_.SetImageList(nullptr, LVSIL_SMALL);
+  if (rowHeightImages_ != nullptr) ImageList_Destroy(rowHeightImages_);
+  rowHeightImages_ = nullptr;
+}
+
+void SettingsDialog::OnFinalDestroy() {
+  window_.store(nullptr);
+  parentWnd_.Detach();
+  table_.Detach();
+  shapeBox_.Detach();
+  fftLengthBox_.Detach();
+  for (NumericEdit& e : editors_) e.Release();
+  // The tips went with the window (they are owned by it).
+  fieldTips_ = TrackingTip();
+  spectrumTip_ = TrackingTip();
+}
+
+// ---------------------------------------------------------------- screen
+
+void SettingsDialog::DeleteAllRows() { table_.DeleteAllItems(); }
+
+void SettingsDialog::InsertRow(int row, const std::string& text) { table_.InsertItem(row, text.c_str()); }
+
+void SettingsDialog::SetCell(int row, int column, const std::string& text) {
+  table_.SetItemText(row, column, text.c_str());
+}
+
+void SettingsDialog::SetRowChecked(int row, bool checked) { table_.SetCheck(row, checked); }
+
+void SettingsDialog::SelectRow(int row) {
+  table_.SetItemState(row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+void SettingsDialog::EnsureRowVisible(int row) { table_.EnsureVisible(row); }
+
+void SettingsDialog::SetEditorValue(int field, int32_t value) { editors_[field].SetValue(value); }
+
+void SettingsDialog::SetEditorText(int field, int32_t value) { editors_[field].SetText(value); }
+
+void SettingsDialog::ClearEditorText(int field) { editors_[field].Window::SetText(""); }
+
+void SettingsDialog::FocusEditor(int field) {
+  const NumericEdit& e = editors_[field];
+  SetFocus(e.Handle());
+  e.Send(EM_SETSEL, 0, 65535);
+  e.Send(EM_SCROLLCARET);
+}
+
+void SettingsDialog::SelectItem(int comboId, int item) { ComboBox(Item(comboId)).SetCurSel(item); }
+
+void SettingsDialog::SetChecked(int id, bool checked) { CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED); }
+
+void SettingsDialog::SetControlText(int id, const char* text) { SetDlgItemTextA(hwnd_, id, text); }
+
+void SettingsDialog::EnableControl(int id, bool enabled) { EnableWindow(Item(id), enabled ? TRUE : FALSE); }
+
+void SettingsDialog::FocusControl(int id) { SetFocus(Item(id)); }
+
+void SettingsDialog::SetCaption(const char* text) { SetWindowTextA(hwnd_, text); }
+
+void SettingsDialog::PostUpdate(int code) { Post(MSG_DIALOG_UPDATE, static_cast<WPARAM>(code), 0); }
+
+void SettingsDialog::RedrawAll() {
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void SettingsDialog::RebuildEngines() { qrx::RebuildEngines(); }
+
+void SettingsDialog::HandOff() { HandOffFilters(State()); }
+
+}  // namespace win32
+}  // namespace ui
+}  // namespace qrx

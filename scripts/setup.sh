@@ -16,6 +16,11 @@ if [ "${1:-all}" != native ]; then
     qemu-user gcc-multilib g++-multilib
     clang-14 libclang-rt-14-dev
   )
+  # The settings window under Wine: an X server, a screenshot tool, Mesa's
+  # software OpenGL for Direct3D, and the Russian locale (code page 1251).
+  packages+=(
+    xvfb xauth x11-utils imagemagick libgl1 libglx-mesa0 libgl1-mesa-dri locales
+  )
 fi
 
 missing=()
@@ -32,4 +37,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine takes the ANSI code page from the locale: ru_RU.UTF-8 gives 1251.
+if [ "${1:-all}" != native ] && ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+  echo "setup: generating the ru_RU.UTF-8 locale"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi

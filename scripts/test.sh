@@ -60,8 +60,8 @@ configure_build asan && run_ctest asan
 
 # The threaded parts under ThreadSanitizer: the plug-in's lifecycle stress,
 # the mask builder and the platform layer's threads and events.
-tsan_tests="plugin_stress_test|test_mask|test_platform"
-if configure_build tsan --target plugin_stress_test test_mask test_platform; then
+tsan_tests="plugin_stress_test|test_mask|test_platform|test_ui"
+if configure_build tsan --target plugin_stress_test test_mask test_platform test_ui; then
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan -R "$tsan_tests"
 fi
 
@@ -71,11 +71,22 @@ configure_build linux32 && run_ctest linux32
 # Windows: the shipped 32-bit DLL, and the 64-bit build whose tests run under Wine.
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all LANG=ru_RU.UTF-8
 if configure_build win64; then
-  step "wine prefix"
-  [ -d "$WINEPREFIX/drive_c" ] || /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
-  echo "ready"
+  step "wine prefix and X display"
+  [ -f "$WINEPREFIX/system.reg" ] || { rm -rf "$WINEPREFIX"; /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1; }
+  # A private X server for the settings window's tests, stopped by its
+  # process id afterwards.
+  display=$(( 90 + $$ % 100 ))
+  while [ -e "/tmp/.X${display}-lock" ]; do display=$((display + 1)); done
+  Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$display"
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  echo "ready (display $DISPLAY)"
   run_ctest win64
   wineserver -k >/dev/null 2>&1 || true
+  kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null
+  unset DISPLAY
+  echo "screenshots: $(ls build/win64/screenshots 2>/dev/null | tr '\n' ' ')"
 fi
 if configure_build win32; then
   step "exports and imports of the 32-bit DLL"

@@ -96,7 +96,7 @@ TEST_F(ModuleTest, ProcessingOffLeavesFramesBitForBit) {
   const TestPicture p = MakePicture(720, 576, {kGratingA});
   Load(SettingsWith(512, {"[1]", "ProcEnable=0", "Filter=" + DotOn(kGratingA, 512, 576)}));
   Init();
-  D().showDialog(nullptr);  // no window yet: nothing opens, nothing breaks
+  D().showDialog(nullptr);  // a window without a host window: frames still pass unchanged
   Start(720, 576, 0);
   for (int i = 0; i < 3; ++i) {
     std::vector<uint8_t> f = p.frame;

@@ -13,6 +13,7 @@
 #include "demo_picture.h"
 #include "module_loader.h"
 #include "plugin_module.h"
+#include "window_host.h"
 
 namespace qrxhost {
 namespace {
@@ -21,6 +22,8 @@ struct Options {
   std::string input, output, modulePath, settings, pngIn, pngOut, channelName = "Demo";
   int32_t width = 720, height = 576;
   bool bgr24 = false, topDown = false, demo = false, haveSize = false;
+  bool window = false;
+  double fps = 25.0, seconds = 0;
   int32_t keyLow = 1, keyHigh = 0;
   long maxFrames = -1;
 };
@@ -38,7 +41,11 @@ void Usage() {
                "  --png-in F --png-out F  first input / output frame as PNG\n"
                "  --frames N           stop after N frames\n"
                "  --module PATH        the plug-in module (default: beside the host)\n"
-               "  --demo               built-in test picture with interference\n");
+               "  --demo               built-in test picture with interference\n"
+               "  --window             (Windows) show the picture and the settings window, frames\n"
+               "                       looped at --fps (default 25) until either window closes;\n"
+               "                       the tuned settings are copied back to --settings FILE\n"
+               "  --seconds S          with --window: close the settings window after S seconds\n");
 }
 
 bool ParseInt(const char* text, int32_t* value) {
@@ -89,6 +96,14 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       o->modulePath = v;
     } else if (a == "--demo") {
       o->demo = true;
+    } else if (a == "--window") {
+      o->window = true;
+    } else if (a == "--fps" && next(&v)) {
+      o->fps = std::strtod(v.c_str(), nullptr);
+      if (!(o->fps > 0 && o->fps <= 1000)) return false;
+    } else if (a == "--seconds" && next(&v)) {
+      o->seconds = std::strtod(v.c_str(), nullptr);
+      if (!(o->seconds > 0)) return false;
     } else if (a == "-" || a.empty() || a[0] != '-') {
       positional.push_back(a);
     } else {
@@ -301,6 +316,48 @@ int RunDemo(PluginModule& plugin, Options o) {
   return 0;
 }
 
+// The frames the window host loops: the input's first frames (at most
+// kMaxWindowFrames), or the demo picture.
+constexpr long kMaxWindowFrames = 250;
+
+int RunWindow(PluginModule& plugin, const Options& o) {
+  WindowRun run;
+  run.width = o.width;
+  run.height = o.height;
+  run.bgr24 = o.bgr24;
+  run.keyLow = o.keyLow;
+  run.keyHigh = o.keyHigh;
+  run.channelName = o.channelName;
+  run.framesPerSecond = o.fps;
+  run.closeAfterSeconds = o.seconds;
+  const size_t lineBytes = static_cast<size_t>(o.width) * (o.bgr24 ? 3 : 2);
+  if (o.demo) {
+    std::vector<double> luma = MakeCleanLuma(o.width, o.height);
+    for (const Grating& g : DemoGratings()) AddGrating(&luma, o.width, o.height, g);
+    const std::vector<uint8_t> frame = MakeYuy2(luma, o.width, o.height);
+    run.frames.push_back(o.bgr24 ? Yuy2ToBgr24(frame, o.width, o.height) : frame);
+  } else {
+    std::FILE* in = o.input == "-" ? stdin : std::fopen(o.input.c_str(), "rb");
+    if (in == nullptr) {
+      std::fprintf(stderr, "qrx_host: cannot open %s\n", o.input.c_str());
+      return 1;
+    }
+    if (in == stdin) SetBinaryMode(stdin);
+    std::vector<uint8_t> frame(lineBytes * o.height);
+    while (static_cast<long>(run.frames.size()) < kMaxWindowFrames &&
+           std::fread(frame.data(), 1, frame.size(), in) == frame.size()) {
+      if (o.bgr24 && o.topDown) FlipLines(&frame, lineBytes, o.height);
+      run.frames.push_back(frame);
+    }
+    if (in != stdin) std::fclose(in);
+    if (run.frames.empty()) {
+      std::fprintf(stderr, "qrx_host: no whole frame in %s\n", o.input.c_str());
+      return 1;
+    }
+  }
+  return RunWindowHost(plugin, run);
+}
+
 }  // namespace
 }  // namespace qrxhost
 
@@ -312,6 +369,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (o.modulePath.empty()) o.modulePath = ExecutableFolder() + "QRX_FreqFilter" + ModuleSuffix();
+  if (o.window && !WindowHostAvailable()) {
+    PluginModule none;
+    return RunWindowHost(none, WindowRun());
+  }
+  const bool userSettings = !o.settings.empty();
   if (o.demo && o.settings.empty()) {
     // The demo's settings file ships beside the host.
     o.settings = ExecutableFolder() + "demo/QRX_FreqFilter.ini";
@@ -319,8 +381,8 @@ int main(int argc, char** argv) {
   // The module's base name decides the settings file's name.
   std::string base = o.modulePath.substr(o.modulePath.find_last_of("/\\") + 1);
   base = base.substr(0, base.find_last_of('.'));
+  std::string placed;
   if (!o.settings.empty()) {
-    std::string placed;
     if (!PrepareSettingsFile(base, o.settings, &placed)) {
       std::fprintf(stderr, "qrx_host: cannot prepare settings from %s\n", o.settings.c_str());
       CleanUpSettingsFile();
@@ -339,7 +401,17 @@ int main(int argc, char** argv) {
     CleanUpSettingsFile();
     return 1;
   }
-  const int status = o.demo ? RunDemo(plugin, o) : RunStream(plugin, o);
+  int status = 0;
+  if (o.window) {
+    status = RunWindow(plugin, o);
+    // What the user tuned goes back into the file they named.
+    if (status == 0 && userSettings && !CopyFileBytes(placed, o.settings)) {
+      std::fprintf(stderr, "qrx_host: cannot write the settings back to %s\n", o.settings.c_str());
+      status = 1;
+    }
+  } else {
+    status = o.demo ? RunDemo(plugin, o) : RunStream(plugin, o);
+  }
   plugin.Unload();
   CleanUpSettingsFile();
   return status;

@@ -17,7 +17,24 @@ constexpr int kFlashCount = 8;
 constexpr DWORD kFlashPauseMs = 60;
 constexpr UINT kCloseTimeoutMs = 5000;
 
+constexpr UINT_PTR kTableSubclassId = 0x5110;
+
 bool Clicked(int code) { return code == BN_CLICKED; }
+
+// The table's columns keep their widths: the header's begin-track
+// notification is refused, and a double click on a divider does not size a
+// column. Caught where the header reports it, at the list control: Wine's
+// list control does not pass begin-track on to the dialog as Windows' does.
+LRESULT CALLBACK TableProc(HWND hwnd, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
+  if (message == WM_NOTIFY) {
+    const UINT code = reinterpret_cast<const NMHDR*>(l)->code;
+    if (code == HDN_BEGINTRACKA || code == HDN_BEGINTRACKW) return TRUE;
+    if (code == HDN_DIVIDERDBLCLICKA || code == HDN_DIVIDERDBLCLICKW) return 0;
+  } else if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, &TableProc, kTableSubclassId);
+  }
+  return DefSubclassProc(hwnd, message, w, l);
+}
 }  // namespace
 
 bool AboutDialog::OnMessage(UINT message, WPARAM w, LPARAM, INT_PTR* result) {
@@ -98,6 +115,11 @@ bool SettingsDialog::OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result
       if (LOWORD(w) != SB_THUMBPOSITION || l == 0) return false;
       model_.OnValueChange(GetDlgCtrlID(reinterpret_cast<HWND>(l)), static_cast<short>(HIWORD(w)));
       return true;
+    case DM_GETDEFID:
+      // Enter outside an edit box asks for the default command: the dialog's
+      // own accept command, which is ignored, not "Закрыть".
+      *result = MAKELRESULT(IDOK, DC_HASDEFID);
+      return true;
     case WM_CLOSE:
       DestroyWindow(hwnd_);
       return true;
@@ -156,6 +178,7 @@ void SettingsDialog::SetUpTable() {
   rowHeightImages_ = ImageList_Create(1, pixelsPerInch / 6, ILC_COLOR, 1, 1);
   table_.SetImageList(rowHeightImages_, LVSIL_SMALL);
   table_.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+  SetWindowSubclass(table_.Handle(), &TableProc, kTableSubclassId, 0);
   int32_t widths[kColumnCount];
   ColumnWidths(table_.ClientRect().right - GetSystemMetrics(SM_CXVSCROLL), widths);
   for (int i = 0; i < kColumnCount; ++i) table_.InsertColumn(i, kColumnHeaders[i], widths[i], LVCFMT_CENTER);
@@ -209,12 +232,6 @@ bool SettingsDialog::OnCommand(int id, int code) {
 
 bool SettingsDialog::OnNotify(const NMHDR* header, INT_PTR* result) {
   if (header == nullptr) return false;
-  // The header's begin-drag and begin-track notifications (narrow or wide,
-  // depending on the controls library): the columns keep their widths.
-  if (header->code == HDN_BEGINTRACKA || header->code == HDN_BEGINTRACKW || header->code == HDN_BEGINDRAG) {
-    *result = 1;
-    return true;
-  }
   if (header->idFrom != IDC_TABLE) return false;
   if (header->code == LVN_ITEMCHANGED) {
     const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(header);

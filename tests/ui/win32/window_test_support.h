@@ -267,6 +267,11 @@ class WindowHost {
     Pump(300);
     RECT r;
     GetWindowRect(Dialog(), &r);
+    if (HWND balloon = VisibleBalloon()) {
+      RECT b;
+      GetWindowRect(balloon, &b);
+      UnionRect(&r, &r, &b);
+    }
     std::remove((std::string(QRX_SCREENSHOT_DIR) + "/" + name + ".png").c_str());
     char command[1024];
     std::snprintf(command, sizeof(command), "/usr/bin/import -window root -crop %ldx%ld+%ld+%ld %s/%s.png",

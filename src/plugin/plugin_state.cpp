@@ -98,11 +98,15 @@ bool CreateEngines() {
     return false;
   }
   s.maskGain = 1.0f;
+  s.engineRowRateKHz = s.engine->RowRateKHz();
+  s.engineColRateKHz = s.engine->ColRateKHz();
   return true;
 }
 
 void DestroyEngines() {
   PluginState& s = State();
+  s.engineRowRateKHz = 0;
+  s.engineColRateKHz = 0;
   delete s.maskBuilder;
   s.maskBuilder = nullptr;
   delete s.engine;

@@ -2,6 +2,7 @@
 // operations that build and tear down the three processing objects.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -49,7 +50,18 @@ struct PluginState {
 
   // Between Start and Stop.
   bool streaming = false;
+
+  // The current engine's frequency scale (kHz), 0 while no engine exists:
+  // the settings window reads it without pluginLock for its readout and
+  // axis labels.
+  std::atomic<int32_t> engineRowRateKHz{0};
+  std::atomic<int32_t> engineColRateKHz{0};
 };
+
+// The few integers one thread writes and another reads once per frame
+// without pluginLock (viewRotating, AngleZ, AngleX): whole 32-bit accesses.
+inline int32_t RelaxedLoad(const int32_t& value) { return __atomic_load_n(&value, __ATOMIC_RELAXED); }
+inline void RelaxedStore(int32_t& value, int32_t v) { __atomic_store_n(&value, v, __ATOMIC_RELAXED); }
 
 PluginState& State();
 

@@ -13,12 +13,29 @@
 #include <cstdint>
 
 #include "ui/dialog_rules.h"
+#include "ui/spectrum_geometry.h"
 
 namespace qrx {
 
 struct PluginState;
 
 namespace ui {
+
+class SpectrumView;
+
+// A message of the user-interface thread as the shortcuts and the spectrum's
+// mouse work see it.
+struct InputMessage {
+  enum Kind { kOther, kKeyDown, kKeyUp, kMouseMove, kLeftDown, kLeftUp };
+  Kind kind = kOther;
+  bool onSpectrum = false;  // the target is the spectrum control
+  uint32_t key = 0;         // virtual key of a key message
+  bool extended = false;    // the key message's extended-key flag
+  int32_t x = 0, y = 0;     // mouse: signed client coordinates of the target
+  uint32_t packed = 0;      // mouse: both coordinates as they came
+};
+
+enum class CursorKind { kArrow, kHover, kPick };
 
 // What the model asks of the screen.
 class DialogScreen {
@@ -56,6 +73,17 @@ class DialogScreen {
   // The plug-in: RebuildEngines, and handing the list to the mask builder.
   virtual void RebuildEngines() = 0;
   virtual void HandOff() = 0;
+
+  // The spectrum control: its cursor (also its window class's), the mouse
+  // pointer shown or hidden, the mouse captured or released, the frequency
+  // readout's tip tracked or not, its text and screen position, and the
+  // control's client points on the screen.
+  virtual void SetSpectrumCursor(CursorKind cursor) = 0;
+  virtual void ShowPointer(bool show) = 0;
+  virtual void CaptureMouse(bool capture) = 0;
+  virtual void TrackReadout(bool on) = 0;
+  virtual void ShowReadout(const char* text, int32_t screenX, int32_t screenY) = 0;
+  virtual Point SpectrumToScreen(int32_t x, int32_t y) = 0;
 };
 
 // Hands the live list to the mask builder, if one exists (the usual
@@ -95,6 +123,15 @@ class SettingsModel {
   void OnDemo(bool checked);
   void OnTableDoubleClick(int row, int column);
 
+  // Keyboard shortcuts, Esc, and the mouse on the spectrum, for every message
+  // the window's thread takes from its queue.
+  void InspectMessage(const InputMessage& message);
+  // The view the mouse works on (null while there is none).
+  void SetSpectrumView(const SpectrumView* view) { view_ = view; }
+  // Ends a rotation drag (the window is going away).
+  void EndDrag();
+  int32_t ModifierKeys() const { return modifierKeys_; }
+
   int32_t SelectedIndex() const { return selectedIndex_.load(std::memory_order_relaxed); }
   int32_t PickMode() const { return pickMode_; }
   bool TableLoaded() const { return tableLoaded_ != 0; }
@@ -104,6 +141,15 @@ class SettingsModel {
   // does not name a filter of the current list.
   bool SelectedFilter(FilterSpec* spec) const;
   void SetCaptionFromChannel();
+  void OnKeyUp(uint32_t key);
+  void OnShortcut(uint32_t key);
+  void OnMouse(const InputMessage& m);
+  // The picture's geometry with the current engine's scale; not valid while
+  // no engine or no view exists.
+  SpectrumGeometry Geometry() const;
+  void StartTracking();
+  void ShowReadoutAt(int32_t x, int32_t y);
+  void AddFilterAt(int32_t x, int32_t y);
 
   PluginState& state_;
   DialogScreen& screen_;
@@ -111,6 +157,11 @@ class SettingsModel {
   std::atomic<int32_t> selectedIndex_{-1};
   int32_t pickMode_ = 0;
   int32_t tableLoaded_ = 1;
+  int32_t modifierKeys_ = 0;
+  int32_t dragStartX_ = 0, dragStartY_ = 0, dragStartAngleZ_ = 0, dragStartAngleX_ = 0;
+  uint32_t lastMoveParam_ = 0;
+  bool tracking_ = false;  // the mouse is over the spectrum: captured, readout shown
+  const SpectrumView* view_ = nullptr;
 };
 
 }  // namespace ui

@@ -70,6 +70,16 @@ class FakeScreen : public qrx::ui::DialogScreen {
   void RedrawAll() override { ++redraws; }
   void RebuildEngines() override { ++rebuilds; }
   void HandOff() override { ++handOffs; }
+  void SetSpectrumCursor(qrx::ui::CursorKind c) override { cursor = c; }
+  void ShowPointer(bool show) override { pointerShown = show; }
+  void CaptureMouse(bool c) override { captured = c; }
+  void TrackReadout(bool on) override { readoutOn = on; }
+  void ShowReadout(const char* text, int32_t x, int32_t y) override {
+    readout = text;
+    readoutX = x;
+    readoutY = y;
+  }
+  qrx::ui::Point SpectrumToScreen(int32_t x, int32_t y) override { return {x + 1000, y + 2000}; }
 
   bool Enabled(int id) const {
     auto it = enabled_.find(id);
@@ -95,6 +105,10 @@ class FakeScreen : public qrx::ui::DialogScreen {
   std::string caption;
   std::vector<int> posted;
   int focus = 0, redraws = 0, rebuilds = 0, handOffs = 0;
+  qrx::ui::CursorKind cursor = qrx::ui::CursorKind::kArrow;
+  bool pointerShown = true, captured = false, readoutOn = false;
+  std::string readout;
+  int32_t readoutX = 0, readoutY = 0;
 
  private:
   static uint32_t State(const Row& r) {

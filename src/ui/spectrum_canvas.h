@@ -1,0 +1,44 @@
+// What the spectrum view needs from a graphics back end: a device bound to
+// one window, a 32-bit image written by the processor and stretched onto the
+// picture with bilinear filtering, alpha-blended anti-aliased line strips
+// with per-vertex colour in pixel coordinates, clearing, presenting, and
+// recovery after the device was lost. Direct3D 9 provides it on Windows; a
+// recording canvas serves the tests and a 2-D library the Linux host.
+#pragma once
+
+#include <cstdint>
+
+namespace qrx {
+namespace ui {
+
+// A pre-transformed vertex: pixel coordinates of the picture, z and
+// reciprocal-w (always 0 when drawn), colour 0xAARRGGBB.
+struct Vertex {
+  float x, y, z, rhw;
+  uint32_t colour;
+};
+static_assert(sizeof(Vertex) == 20, "vertices are 20 bytes");
+
+class SpectrumCanvas {
+ public:
+  virtual ~SpectrumCanvas() = default;
+
+  // Makes (or keeps) the image width x height and locks it for writing:
+  // pixels 0x00RRGGBB, rows `pitch` bytes apart. False when there is no
+  // image to write (no device, or it could not be made or locked).
+  virtual bool LockImage(int32_t width, int32_t height, uint32_t** pixels, int32_t* pitch) = 0;
+  virtual void UnlockImage() = 0;
+  // Stretches the whole image onto the whole picture, bilinear.
+  virtual void BlitImage() = 0;
+  virtual void Clear(uint32_t colour) = 0;
+  // A scene holds any number of line strips (count vertices each).
+  virtual void BeginScene() = 0;
+  virtual void DrawLineStrip(const Vertex* vertices, int32_t count) = 0;
+  virtual void EndScene() = 0;
+  // Shows the picture; a lost device is recovered here (that frame shows
+  // nothing).
+  virtual void Present() = 0;
+};
+
+}  // namespace ui
+}  // namespace qrx

@@ -1,0 +1,54 @@
+// The live spectrum in the settings window: once per frame, under
+// pluginLock on the frame thread, the magnitude spectrum as a palette image
+// with the enabled filters' outlines (while processing is on), or, while the
+// user drags on it, a wireframe of the mask that the drag rotates. Drawn
+// through a SpectrumCanvas; the picture has a fixed size.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "ui/spectrum_canvas.h"
+#include "ui/spectrum_geometry.h"
+
+namespace qrx {
+
+struct PluginState;
+
+namespace ui {
+
+// Outline colours: cyan, brighter for the selected filter.
+constexpr uint32_t kSelectedOutline = 0xC000FFFF;
+constexpr uint32_t kOtherOutline = 0x6000FFFF;
+constexpr uint32_t kMeshBackground = 0xFF000000;
+
+class SpectrumView {
+ public:
+  // The canvas is owned; inOwner is the picture's rectangle in the window
+  // (for the axis labels).
+  SpectrumView(std::unique_ptr<SpectrumCanvas> canvas, int32_t width, int32_t height, const Rect& inOwner);
+
+  // One frame's picture; the caller holds pluginLock and a stream exists.
+  void Render(PluginState& state, int32_t selectedIndex);
+
+  bool Contains(int32_t x, int32_t y) const { return x >= 0 && x < width_ && y >= 0 && y < height_; }
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  const Rect& InOwner() const { return inOwner_; }
+  SpectrumGeometry Geometry(int32_t R, int32_t V) const { return SpectrumGeometry{width_, height_, R, V}; }
+  SpectrumCanvas& Canvas() { return *canvas_; }
+
+  // The drawing steps, also used on their own by the Linux host.
+  void DrawSpectrum(PluginState& state);
+  void DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V);
+  void DrawMesh(Vertex* mesh, int32_t angleZ, int32_t angleX);
+  void DrawStrip(const std::vector<Vertex>& strip);
+
+ private:
+  std::unique_ptr<SpectrumCanvas> canvas_;
+  int32_t width_, height_;
+  Rect inOwner_;
+};
+
+}  // namespace ui
+}  // namespace qrx

@@ -2,9 +2,11 @@
 #include "ui/win32/settings_dialog.h"
 
 #include <cstdio>
+#include <new>
 
 #include "plugin/plugin_state.h"
 #include "ui/dialog_ids.h"
+#include "ui/win32/d3d9_canvas.h"
 
 namespace qrx {
 namespace ui {
@@ -20,6 +22,12 @@ constexpr UINT kCloseTimeoutMs = 5000;
 constexpr UINT_PTR kTableSubclassId = 0x5110;
 
 bool Clicked(int code) { return code == BN_CLICKED; }
+
+// The one settings window, for the thread-local message hook.
+SettingsDialog* g_hookTarget = nullptr;
+
+// The spectrum's axis labels: the window's font, purple, no background.
+constexpr COLORREF kLabelColour = RGB(0x60, 0x00, 0x60);
 
 // The table's columns keep their widths: the header's begin-track
 // notification is refused, and a double click on a divider does not size a
@@ -103,7 +111,12 @@ bool SettingsDialog::OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result
       return true;
     case MSG_DIALOG_UPDATE:
       model_.OnUpdate(static_cast<int>(w), reinterpret_cast<const char*>(l));
+      // A new stream or channel may bring another frequency scale.
+      if (w == 1) InvalidateRect(hwnd_, nullptr, TRUE);
       *result = 1;
+      return true;
+    case WM_PAINT:
+      PaintAxisLabels();
       return true;
     case WM_COMMAND:
       return OnCommand(LOWORD(w), HIWORD(w));
@@ -137,6 +150,7 @@ bool SettingsDialog::OnInitDialog() {
   shapeBox_.Attach(Item(IDC_SHAPE));
   fftLengthBox_.Attach(Item(IDC_FFT_LENGTH));
   Place();
+  CreateSpectrumView();
   SetUpTable();
   for (const char* name : kShapeNames) shapeBox_.AddString(name);
   for (const char* item : kFftLengthItems) fftLengthBox_.AddString(item);
@@ -149,6 +163,10 @@ bool SettingsDialog::OnInitDialog() {
   arrowCursor_ = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   hoverCursor_ = LoadCursorA(ModuleInstance(), MAKEINTRESOURCEA(IDC_CURSOR_HOVER));
   pickCursor_ = LoadCursorA(ModuleInstance(), MAKEINTRESOURCEA(IDC_CURSOR_PICK));
+  // Shortcuts and the mouse on the spectrum, for every message this thread
+  // takes from its queue; without the hook the window works without them.
+  g_hookTarget = this;
+  messageHook_ = SetWindowsHookExA(WH_GETMESSAGE, &SettingsDialog::DialogMessageHook, nullptr, GetCurrentThreadId());
   Post(MSG_DIALOG_UPDATE, 1, 0);
   return true;
 }
@@ -168,6 +186,79 @@ void SettingsDialog::Place() {
   const Point p = PlaceDialog(x, y, screenWidth, screenHeight, Rect{host.left, host.top, host.right, host.bottom},
                               Rect{dialog.left, dialog.top, dialog.right, dialog.bottom});
   SetWindowPos(hwnd_, nullptr, p.x, p.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SettingsDialog::CreateSpectrumView() {
+  spectrum_ = Item(IDC_SPECTRUM);
+  RECT client;
+  GetClientRect(spectrum_, &client);
+  RECT inOwner = client;
+  MapWindowPoints(spectrum_, hwnd_, reinterpret_cast<POINT*>(&inOwner), 2);
+  // A view that cannot be allocated stays null: the window works without it.
+  std::unique_ptr<SpectrumCanvas> canvas(new (std::nothrow) D3d9Canvas(spectrum_, D3d9Canvas::RunningOnWine()));
+  std::unique_ptr<SpectrumView> view;
+  if (canvas != nullptr)
+    view.reset(new (std::nothrow) SpectrumView(std::move(canvas), client.right, client.bottom,
+                                               Rect{inOwner.left, inOwner.top, inOwner.right, inOwner.bottom}));
+  {
+    PluginState& s = State();
+    platform::ScopedLock lock(s.pluginLock);
+    spectrumView_ = std::move(view);
+  }
+  model_.SetSpectrumView(spectrumView_.get());
+}
+
+void SettingsDialog::RenderSpectrum() { spectrumView_->Render(State(), model_.SelectedIndex()); }
+
+void SettingsDialog::PaintAxisLabels() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd_, &ps);
+  const PluginState& s = State();
+  const int32_t R = s.engineRowRateKHz.load(), V = s.engineColRateKHz.load();
+  // No engine, no frequency scale: no labels.
+  if (spectrumView_ != nullptr && R > 0 && V > 0) {
+    HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(Send(WM_GETFONT)));
+    SetTextColor(dc, kLabelColour);
+    SetBkMode(dc, TRANSPARENT);
+    const auto measure = [dc](const std::string& text, int32_t* width, int32_t* height) {
+      SIZE size = {0, 0};
+      GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+      *width = size.cx;
+      *height = size.cy;
+    };
+    for (const AxisLabel& label : LayOutAxisLabels(spectrumView_->InOwner(), R, V, measure))
+      TextOutA(dc, label.x, label.y, label.text.c_str(), static_cast<int>(label.text.size()));
+    SelectObject(dc, oldFont);
+  }
+  EndPaint(hwnd_, &ps);
+}
+
+LRESULT CALLBACK SettingsDialog::DialogMessageHook(int code, WPARAM removal, LPARAM message) {
+  // Only messages taken off the queue count: one that is only looked at may
+  // be seen again, and the shortcuts and clicks toggle and add.
+  SettingsDialog* self = g_hookTarget;
+  if (code == HC_ACTION && removal == PM_REMOVE && self != nullptr && self->hwnd_ != nullptr) {
+    const MSG* msg = reinterpret_cast<const MSG*>(message);
+    InputMessage m;
+    switch (msg->message) {
+      case WM_KEYDOWN: m.kind = InputMessage::kKeyDown; break;
+      case WM_KEYUP: m.kind = InputMessage::kKeyUp; break;
+      case WM_MOUSEMOVE: m.kind = InputMessage::kMouseMove; break;
+      case WM_LBUTTONDOWN: m.kind = InputMessage::kLeftDown; break;
+      case WM_LBUTTONUP: m.kind = InputMessage::kLeftUp; break;
+      default: break;
+    }
+    if (m.kind != InputMessage::kOther) {
+      m.onSpectrum = msg->hwnd != nullptr && msg->hwnd == self->spectrum_;
+      m.key = static_cast<uint32_t>(msg->wParam);
+      m.extended = (msg->lParam & (1 << 24)) != 0;
+      m.x = static_cast<short>(LOWORD(msg->lParam));
+      m.y = static_cast<short>(HIWORD(msg->lParam));
+      m.packed = static_cast<uint32_t>(msg->lParam);
+      self->model_.InspectMessage(m);
+    }
+  }
+  return CallNextHookEx(nullptr, code, removal, message);
 }
 
 void SettingsDialog::SetUpTable() {
@@ -250,6 +341,17 @@ bool SettingsDialog::OnNotify(const NMHDR* header, INT_PTR* result) {
 
 void SettingsDialog::OnDestroy() {
   model_.Close();
+  // A drag in progress ends with the window: pointer shown, capture released.
+  model_.EndDrag();
+  {
+    PluginState& s = State();
+    platform::ScopedLock lock(s.pluginLock);
+    spectrumView_.reset();
+  }
+  model_.SetSpectrumView(nullptr);
+  if (messageHook_ != nullptr) UnhookWindowsHookEx(messageHook_);
+  messageHook_ = nullptr;
+  g_hookTarget = nullptr;
   const RECT r = WindowRect();
   {
     PluginState& s = State();
@@ -269,6 +371,7 @@ void SettingsDialog::OnFinalDestroy() {
   shapeBox_.Detach();
   fftLengthBox_.Detach();
   for (NumericEdit& e : editors_) e.Release();
+  spectrum_ = nullptr;
   // The tips went with the window (they are owned by it).
   fieldTips_ = TrackingTip();
   spectrumTip_ = TrackingTip();
@@ -326,6 +429,33 @@ void SettingsDialog::RedrawAll() {
 void SettingsDialog::RebuildEngines() { qrx::RebuildEngines(); }
 
 void SettingsDialog::HandOff() { HandOffFilters(State()); }
+
+void SettingsDialog::SetSpectrumCursor(CursorKind cursor) {
+  HCURSOR c = cursor == CursorKind::kPick ? pickCursor_ : (cursor == CursorKind::kHover ? hoverCursor_ : arrowCursor_);
+  SetCursor(c);
+  // The control's class too, so that it keeps the cursor while the mouse moves.
+  SetClassLongPtrA(spectrum_, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(c));
+}
+
+void SettingsDialog::ShowPointer(bool show) { ShowCursor(show ? TRUE : FALSE); }
+
+void SettingsDialog::CaptureMouse(bool capture) {
+  if (capture) SetCapture(spectrum_);
+  else if (GetCapture() == spectrum_) ReleaseCapture();
+}
+
+void SettingsDialog::TrackReadout(bool on) { spectrumTip_.TrackActivate(spectrum_, on); }
+
+void SettingsDialog::ShowReadout(const char* text, int32_t screenX, int32_t screenY) {
+  spectrumTip_.SetToolText(text, spectrum_);
+  spectrumTip_.TrackPosition(screenX, screenY);
+}
+
+Point SettingsDialog::SpectrumToScreen(int32_t x, int32_t y) {
+  POINT p = {x, y};
+  ClientToScreen(spectrum_, &p);
+  return Point{p.x, p.y};
+}
 
 }  // namespace win32
 }  // namespace ui

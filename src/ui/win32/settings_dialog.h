@@ -4,9 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "plugin/window_hooks.h"
 #include "ui/settings_model.h"
+#include "ui/spectrum_view.h"
 #include "ui/win32/controls.h"
 #include "ui/win32/numeric_edit.h"
 
@@ -28,8 +30,8 @@ class SettingsDialog : public Dialog, public DialogScreen, public WindowHooks {
   // the user-interface thread opens, focuses and closes the window.
   bool IsOpen() const override { return window_.load() != nullptr; }
   void PostChannelChanged() override;
-  bool HasSpectrumView() const override { return false; }
-  void RenderSpectrum() override {}
+  bool HasSpectrumView() const override { return spectrumView_ != nullptr; }
+  void RenderSpectrum() override;
   void Open(void* parentWindow) override;
   void Focus() override;
   void Close() override;
@@ -55,6 +57,12 @@ class SettingsDialog : public Dialog, public DialogScreen, public WindowHooks {
   void RedrawAll() override;
   void RebuildEngines() override;
   void HandOff() override;
+  void SetSpectrumCursor(CursorKind cursor) override;
+  void ShowPointer(bool show) override;
+  void CaptureMouse(bool capture) override;
+  void TrackReadout(bool on) override;
+  void ShowReadout(const char* text, int32_t screenX, int32_t screenY) override;
+  Point SpectrumToScreen(int32_t x, int32_t y) override;
 
  protected:
   bool OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result) override;
@@ -68,6 +76,9 @@ class SettingsDialog : public Dialog, public DialogScreen, public WindowHooks {
   void Place();
   void SetUpTable();
   void SetUpTips();
+  void CreateSpectrumView();
+  void PaintAxisLabels();
+  static LRESULT CALLBACK DialogMessageHook(int code, WPARAM removal, LPARAM message);
 
   SettingsModel model_;
   Window parentWnd_;
@@ -82,6 +93,10 @@ class SettingsDialog : public Dialog, public DialogScreen, public WindowHooks {
   HCURSOR arrowCursor_ = nullptr;
   HCURSOR hoverCursor_ = nullptr;
   HCURSOR pickCursor_ = nullptr;
+  HHOOK messageHook_ = nullptr;
+  HWND spectrum_ = nullptr;
+  // Created and deleted under pluginLock; the frame thread draws through it.
+  std::unique_ptr<SpectrumView> spectrumView_;
   // The window handle as the frame thread sees it: non-null while open.
   std::atomic<HWND> window_{nullptr};
 };

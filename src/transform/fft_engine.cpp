@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/cpu.h"
+#include "transform/display_kernels.h"
 #include "transform/fft_kernels.h"
 #include "transform/fft_kernels_simd.h"
 #include "transform/fft_workers.h"
@@ -304,15 +305,9 @@ void FftEngine::ApplyMask() {
 
 void FftEngine::BuildDisplay(float scale) {
   if (!usable_ || !display_) return;
-  const long double k = scale;
-  for (int32_t q = 0; q < M_; ++q) {
-    const float* row = spectrum_ + static_cast<size_t>(q) * pitch_ * 2;
-    float* out = display_ + static_cast<size_t>(q) * bins_;
-    for (int32_t c = 0; c < bins_; ++c) {
-      const long double re = row[2 * c], im = row[2 * c + 1];
-      out[c] = static_cast<float>(k * std::log10(1.0L + std::sqrt(re * re + im * im)));
-    }
-  }
+  for (int32_t q = 0; q < M_; ++q)
+    display::LogMagnitude(spectrum_ + static_cast<size_t>(q) * pitch_ * 2, display_ + static_cast<size_t>(q) * bins_,
+                          bins_, scale);
 }
 
 // ---------------------------------------------------------------- kHz scale

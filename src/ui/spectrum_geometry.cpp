@@ -49,16 +49,6 @@ constexpr uint32_t kMeshColour = 0x80FFFFFF;
 constexpr int32_t kEllipseSegments = 64;
 constexpr int32_t kEdgeSearchTopKHz = 16000;
 
-// Display value to palette index: rounded to nearest with ties to even, by
-// hand so that the processor's rounding mode does not matter.
-inline int PaletteIndex(float v) {
-  v = v > 0.0f ? v : 0.0f;  // also takes NaN to 0
-  v = v < 255.0f ? v : 255.0f;
-  const int i = static_cast<int>(v);
-  const float fraction = v - static_cast<float>(i);
-  return i + ((fraction > 0.5f) | ((fraction == 0.5f) & (i & 1)));
-}
-
 std::string Format(const char* format, double value) {
   char text[32];
   std::snprintf(text, sizeof(text), format, value);
@@ -70,15 +60,6 @@ std::string Format(const char* format, double value) {
 const uint32_t* SpectrumPalette() {
   static const Palette palette;
   return palette.colours;
-}
-
-void WriteSpectrumImage(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes) {
-  const uint32_t* palette = SpectrumPalette();
-  for (int32_t r = 0; r < rows; ++r) {
-    const float* in = display + static_cast<size_t>(r) * bins;
-    uint32_t* out = reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(pixels) + static_cast<ptrdiff_t>(r) * pitchBytes);
-    for (int32_t k = 0; k < bins; ++k) out[k] = palette[PaletteIndex(in[k])];
-  }
 }
 
 // ---------------------------------------------------------------- geometry

@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "filter/mask_builder.h"
+#include "platform/cpu.h"
 #include "plugin/plugin_state.h"
 #include "recording_canvas.h"
 #include "transform/fft_engine.h"
@@ -43,6 +45,25 @@ TEST(SpectrumImage, RoundsToEvenClampsAndKeepsThePitch) {
   for (int r = 0; r < rows; ++r) {
     for (int k = 0; k < bins; ++k) EXPECT_EQ(image[r * pitchPixels + k], SpectrumPalette()[expected[r * bins + k]]);
     for (int k = bins; k < pitchPixels; ++k) EXPECT_EQ(image[r * pitchPixels + k], 0xDEADBEEFu);  // padding
+  }
+}
+
+TEST(SpectrumImage, Sse2MatchesTheReference) {
+  if (!qrx::platform::Cpu().sse2) GTEST_SKIP() << "no SSE2 on this processor";
+  std::mt19937 gen(5);
+  std::uniform_real_distribution<float> value(-20.0f, 280.0f);
+  for (int32_t bins : {1, 3, 4, 7, 129, 257}) {
+    const int32_t rows = 5, pitch = bins + 2;
+    std::vector<float> display(static_cast<size_t>(bins) * rows);
+    for (size_t i = 0; i < display.size(); ++i) {
+      // Plenty of exact halves, for the ties.
+      display[i] = i % 3 == 0 ? std::floor(value(gen)) + 0.5f : value(gen);
+    }
+    display[0] = std::numeric_limits<float>::quiet_NaN();
+    std::vector<uint32_t> a(static_cast<size_t>(pitch) * rows, 1), b(a.size(), 1);
+    WriteSpectrumImageScalar(display.data(), bins, rows, a.data(), pitch * 4);
+    WriteSpectrumImageSse2(display.data(), bins, rows, b.data(), pitch * 4);
+    EXPECT_EQ(a, b) << bins;
   }
 }
 

@@ -190,8 +190,11 @@ const Kernels kScalar = {LumaToFloatsScalar,    ResampleToFloatsScalar, FloatsTo
 const Kernels& ScalarKernels() { return kScalar; }
 
 const Kernels& SelectKernels() {
+  const platform::CpuFeatures& cpu = platform::Cpu();
   const Kernels* sse2 = Sse2Kernels();
-  if (sse2 && platform::Cpu().sse2) return *sse2;
+  if (sse2 && cpu.sse2) return *sse2;
+  const Kernels* mmx = MmxKernels();
+  if (mmx && cpu.sse) return *mmx;
   return kScalar;
 }
 

@@ -101,7 +101,9 @@ void MarkRowScalar(uint8_t* buffer, int32_t width, int32_t height, int32_t row, 
 
 Kernel SelectedKernel() {
 #if defined(__i386__) || defined(__x86_64__)
-  if (platform::Cpu().sse2) return Kernel::kSse2;
+  const platform::CpuFeatures& cpu = platform::Cpu();
+  if (cpu.sse2) return Kernel::kSse2;
+  if (cpu.sse) return Kernel::kMmx;
 #endif
   return Kernel::kScalar;
 }
@@ -110,27 +112,27 @@ Kernel SelectedKernel() {
 
 void ConvertToWorking(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
                       int32_t firstLine, int32_t lineCount) {
-  if (pixel::SelectedKernel() == pixel::Kernel::kSse2) {
-    pixel::ConvertToWorkingSse2(source, destination, format, firstLine, lineCount);
-  } else {
-    pixel::ConvertToWorkingScalar(source, destination, format, firstLine, lineCount);
+  switch (pixel::SelectedKernel()) {
+    case pixel::Kernel::kSse2: pixel::ConvertToWorkingSse2(source, destination, format, firstLine, lineCount); break;
+    case pixel::Kernel::kMmx: pixel::ConvertToWorkingMmx(source, destination, format, firstLine, lineCount); break;
+    default: pixel::ConvertToWorkingScalar(source, destination, format, firstLine, lineCount); break;
   }
 }
 
 void ConvertFromWorking(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
                         int32_t firstLine, int32_t lineCount) {
-  if (pixel::SelectedKernel() == pixel::Kernel::kSse2) {
-    pixel::ConvertFromWorkingSse2(source, destination, format, firstLine, lineCount);
-  } else {
-    pixel::ConvertFromWorkingScalar(source, destination, format, firstLine, lineCount);
+  switch (pixel::SelectedKernel()) {
+    case pixel::Kernel::kSse2: pixel::ConvertFromWorkingSse2(source, destination, format, firstLine, lineCount); break;
+    case pixel::Kernel::kMmx: pixel::ConvertFromWorkingMmx(source, destination, format, firstLine, lineCount); break;
+    default: pixel::ConvertFromWorkingScalar(source, destination, format, firstLine, lineCount); break;
   }
 }
 
 void MarkRow(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  if (pixel::SelectedKernel() == pixel::Kernel::kSse2) {
-    pixel::MarkRowSse2(buffer, width, height, row, colour);
-  } else {
-    pixel::MarkRowScalar(buffer, width, height, row, colour);
+  switch (pixel::SelectedKernel()) {
+    case pixel::Kernel::kSse2: pixel::MarkRowSse2(buffer, width, height, row, colour); break;
+    case pixel::Kernel::kMmx: pixel::MarkRowMmx(buffer, width, height, row, colour); break;
+    default: pixel::MarkRowScalar(buffer, width, height, row, colour); break;
   }
 }
 

@@ -42,9 +42,20 @@ void ConvertFromWorkingSse2(const uint8_t* source, uint8_t* destination, const F
                             int32_t firstLine, int32_t lineCount);
 void MarkRowSse2(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
 
+// MMX versions (with SSE's pshufw), bit-identical to the references, for
+// processors with SSE and no SSE2; they leave the x87 registers empty. Call
+// them only when platform::Cpu().sse holds (every processor with SSE has
+// MMX); on builds for other processors they forward to the references.
+void ConvertToWorkingMmx(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                         int32_t firstLine, int32_t lineCount);
+void ConvertFromWorkingMmx(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                           int32_t firstLine, int32_t lineCount);
+void MarkRowMmx(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
+
 // The version the dispatching functions above use on this processor
-// (decided from platform::Cpu() at each call).
-enum class Kernel { kScalar, kSse2 };
+// (decided from platform::Cpu() at each call): SSE2, else MMX with SSE, else
+// the reference.
+enum class Kernel { kScalar, kMmx, kSse2 };
 Kernel SelectedKernel();
 }  // namespace pixel
 

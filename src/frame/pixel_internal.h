@@ -49,6 +49,15 @@ struct MarkDeltas {
   int cr;
 };
 MarkDeltas ComputeMarkDeltas(uint32_t colour);
+// The SIMD versions add the positive parts of the deltas with an unsigned
+// saturating add and subtract the negative parts likewise.
+inline int PositivePart(int x) { return x > 0 ? x : 0; }
+inline int NegativePart(int x) { return x < 0 ? -x : 0; }
+// Four bytes luma, cb, luma, cr (first byte lowest), one pixel pair's worth.
+inline uint32_t GroupWord(int luma, int cb, int cr) {
+  return static_cast<uint32_t>(luma) | (static_cast<uint32_t>(cb) << 8) | (static_cast<uint32_t>(luma) << 16) |
+         (static_cast<uint32_t>(cr) << 24);
+}
 // Adds the deltas to `groups` groups of four pixels starting at `row`.
 void MarkGroups(uint8_t* row, int32_t groups, const MarkDeltas& deltas);
 

@@ -72,12 +72,10 @@ void MarkGroups(uint8_t* row, int32_t groups, const MarkDeltas& d) {
   }
 }
 
-bool LocateMarkRow(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint8_t** start,
-                   int32_t* groups) {
-  if (!buffer || width < 4 || row < 0 || row >= height) return false;
-  *start = buffer + static_cast<std::ptrdiff_t>(row) * 2 * width;
-  *groups = width / 4;
-  return true;
+void MarkRowWith(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour,
+                 MarkGroupsFn markGroups) {
+  if (!buffer || width < 4 || row < 0 || row >= height) return;
+  markGroups(buffer + static_cast<std::ptrdiff_t>(row) * 2 * width, width / 4, ComputeMarkDeltas(colour));
 }
 
 }  // namespace detail
@@ -93,10 +91,7 @@ void ConvertFromWorkingScalar(const uint8_t* source, uint8_t* destination, const
 }
 
 void MarkRowScalar(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  uint8_t* start = nullptr;
-  int32_t groups = 0;
-  if (!detail::LocateMarkRow(buffer, width, height, row, &start, &groups)) return;
-  detail::MarkGroups(start, groups, detail::ComputeMarkDeltas(colour));
+  detail::MarkRowWith(buffer, width, height, row, colour, detail::MarkGroups);
 }
 
 Kernel SelectedKernel() {

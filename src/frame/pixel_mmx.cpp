@@ -27,19 +27,7 @@ namespace pixel {
 #if defined(__i386__) || defined(__x86_64__)
 namespace {
 
-using detail::kCbB;
-using detail::kCbG;
-using detail::kCbR;
-using detail::kCbToB;
-using detail::kCbToG;
-using detail::kCrB;
-using detail::kCrG;
-using detail::kCrR;
-using detail::kCrToG;
-using detail::kCrToR;
-using detail::kLumaB;
-using detail::kLumaG;
-using detail::kLumaR;
+using namespace detail;  // the colour coefficients and the scalar row routines
 
 QRX_MMX_INLINE __m64 Load64(const void* p) {
   __m64 v;
@@ -123,29 +111,27 @@ QRX_MMX void ToWorkingRowMmx(const uint8_t* bgr, uint8_t* working, int32_t pairs
   // Each step reads two bytes past its pairs: the last pair goes scalar.
   for (; i + 2 < pairs; i += 2) ToWorkingTwoPairs(bgr + 6 * i, working + 4 * i);
   _mm_empty();
-  detail::ToWorkingPairs(bgr + 6 * i, working + 4 * i, pairs - i);
+  ToWorkingPairs(bgr + 6 * i, working + 4 * i, pairs - i);
 }
 
 QRX_MMX void FromWorkingRowMmx(const uint8_t* working, uint8_t* bgr, int32_t pairs) {
   int32_t i = 0;
   for (; i + 2 <= pairs; i += 2) FromWorkingTwoPairs(working + 4 * i, bgr + 6 * i);
   _mm_empty();
-  detail::FromWorkingPairs(working + 4 * i, bgr + 6 * i, pairs - i);
+  FromWorkingPairs(working + 4 * i, bgr + 6 * i, pairs - i);
 }
 
 // Bytes luma, cb, luma, cr repeated over the register.
 QRX_MMX_INLINE __m64 GroupPattern(int luma, int cb, int cr) {
-  return _mm_set1_pi32(static_cast<int>(detail::GroupWord(luma, cb, cr)));
+  return _mm_set1_pi32(static_cast<int>(GroupWord(luma, cb, cr)));
 }
 
 // Adds signed byte deltas with saturation: the positive parts with an
 // unsigned saturating add, the negative parts with an unsigned saturating
 // subtract (each byte has only one of them).
-QRX_MMX void MarkGroupsMmx(uint8_t* row, int32_t groups, const detail::MarkDeltas& d) {
-  const __m64 add =
-      GroupPattern(detail::PositivePart(d.luma), detail::PositivePart(d.cb), detail::PositivePart(d.cr));
-  const __m64 sub =
-      GroupPattern(detail::NegativePart(d.luma), detail::NegativePart(d.cb), detail::NegativePart(d.cr));
+QRX_MMX void MarkGroupsMmx(uint8_t* row, int32_t groups, const MarkDeltas& d) {
+  const __m64 add = GroupPattern(PositivePart(d.luma), PositivePart(d.cb), PositivePart(d.cr));
+  const __m64 sub = GroupPattern(NegativePart(d.luma), NegativePart(d.cb), NegativePart(d.cr));
   for (int32_t i = 0; i < groups; ++i, row += 8) Store64(row, _mm_subs_pu8(_mm_adds_pu8(Load64(row), add), sub));
   _mm_empty();
 }
@@ -163,26 +149,7 @@ QRX_MMX void ConvertFromWorkingMmx(const uint8_t* source, uint8_t* destination, 
 }
 
 QRX_MMX void MarkRowMmx(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  uint8_t* start = nullptr;
-  int32_t groups = 0;
-  if (!detail::LocateMarkRow(buffer, width, height, row, &start, &groups)) return;
-  MarkGroupsMmx(start, groups, detail::ComputeMarkDeltas(colour));
-}
-
-#else  // other processors: the references
-
-void ConvertToWorkingMmx(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
-                         int32_t firstLine, int32_t lineCount) {
-  ConvertToWorkingScalar(source, destination, format, firstLine, lineCount);
-}
-
-void ConvertFromWorkingMmx(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
-                           int32_t firstLine, int32_t lineCount) {
-  ConvertFromWorkingScalar(source, destination, format, firstLine, lineCount);
-}
-
-void MarkRowMmx(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  MarkRowScalar(buffer, width, height, row, colour);
+  detail::MarkRowWith(buffer, width, height, row, colour, MarkGroupsMmx);
 }
 
 #endif

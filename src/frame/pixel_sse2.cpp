@@ -169,26 +169,7 @@ QRX_SSE2 void ConvertFromWorkingSse2(const uint8_t* source, uint8_t* destination
 }
 
 QRX_SSE2 void MarkRowSse2(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  uint8_t* start = nullptr;
-  int32_t groups = 0;
-  if (!detail::LocateMarkRow(buffer, width, height, row, &start, &groups)) return;
-  MarkGroupsSse2(start, groups, detail::ComputeMarkDeltas(colour));
-}
-
-#else  // other processors: the references
-
-void ConvertToWorkingSse2(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
-                          int32_t firstLine, int32_t lineCount) {
-  ConvertToWorkingScalar(source, destination, format, firstLine, lineCount);
-}
-
-void ConvertFromWorkingSse2(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
-                            int32_t firstLine, int32_t lineCount) {
-  ConvertFromWorkingScalar(source, destination, format, firstLine, lineCount);
-}
-
-void MarkRowSse2(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  MarkRowScalar(buffer, width, height, row, colour);
+  detail::MarkRowWith(buffer, width, height, row, colour, MarkGroupsSse2);
 }
 
 #endif

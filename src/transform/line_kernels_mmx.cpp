@@ -16,6 +16,8 @@
 
 #include <cstring>
 
+#include "transform/line_kernels_internal.h"
+
 // The 32-bit build's baseline has both; the attribute makes x86_64 builds
 // accept the intrinsics too.
 #define QRX_MMX __attribute__((target("mmx,sse")))
@@ -33,16 +35,15 @@ QRX_MMX_INLINE __m64 Load64(const void* p) {
 
 QRX_MMX_INLINE void Store64(void* p, __m64 v) { std::memcpy(p, &v, sizeof v); }
 
+using detail::TableWalk;
+
 // Two partial sums of one table row: pmaddwd over the taps, four per step
-// (T is a multiple of 4). Reads exactly T samples. kTaps > 0 fixes the tap
-// count at compile time; kTaps == 0 takes it from the table.
+// (T is a multiple of 4). Reads exactly T samples.
 template <int32_t kTaps>
-QRX_MMX_INLINE __m64 RowProducts(const uint8_t* row, const uint8_t* lineBytes, int32_t taps) {
-  if (kTaps > 0) taps = kTaps;
-  int32_t start;
-  std::memcpy(&start, row, sizeof start);
-  const uint8_t* c = row + 4;
-  const uint8_t* s = lineBytes + start;  // start is a byte offset into the line
+QRX_MMX_INLINE __m64 RowProducts(const TableWalk<kTaps>& walk, const uint8_t* row) {
+  const int32_t taps = walk.Taps();
+  const uint8_t* c = walk.Coefficients(row);
+  const uint8_t* s = walk.Samples(row);
   __m64 acc = _mm_madd_pi16(Load64(c), Load64(s));
   for (int32_t j = 4; j < taps; j += 4) {
     acc = _mm_add_pi32(acc, _mm_madd_pi16(Load64(c + 2 * j), Load64(s + 2 * j)));
@@ -50,11 +51,11 @@ QRX_MMX_INLINE __m64 RowProducts(const uint8_t* row, const uint8_t* lineBytes, i
   return acc;
 }
 
-// Results of the two consecutive rows starting at row, already >> 14.
+// Results of the two consecutive rows from row i on, already >> 14.
 template <int32_t kTaps>
-QRX_MMX_INLINE __m64 TwoRows(const uint8_t* row, size_t rowBytes, const uint8_t* lineBytes, int32_t taps) {
-  const __m64 a0 = RowProducts<kTaps>(row, lineBytes, taps);
-  const __m64 a1 = RowProducts<kTaps>(row + rowBytes, lineBytes, taps);
+QRX_MMX_INLINE __m64 TwoRows(const TableWalk<kTaps>& walk, int32_t i) {
+  const __m64 a0 = RowProducts(walk, walk.Row(i));
+  const __m64 a1 = RowProducts(walk, walk.Row(i + 1));
   return _mm_srai_pi32(_mm_add_pi32(_mm_unpacklo_pi32(a0, a1), _mm_unpackhi_pi32(a0, a1)), 14);
 }
 
@@ -96,8 +97,6 @@ QRX_MMX_INLINE void BlendLuma4(uint8_t* p, __m64 luma) {
   Store64(p, _mm_or_si64(chroma, luma));
 }
 
-uint8_t SaturateByte(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
-
 QRX_MMX void LumaToFloatsMmx(const uint8_t* frameRow, const float* window, float* out, int32_t n) {
   const __m64 lumaMask = _mm_set1_pi16(0x00FF);
   const __m64 zero = _mm_setzero_si64();
@@ -114,30 +113,22 @@ QRX_MMX void LumaToFloatsMmx(const uint8_t* frameRow, const float* window, float
 template <int32_t kTaps>
 QRX_MMX void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* line, const float* window,
                                   float* out) {
-  const int32_t d = table.destinationLength;
-  const int32_t taps = table.taps;
-  const size_t rowBytes = kTaps > 0 ? 4 + 2 * static_cast<size_t>(kTaps) : table.RowBytes();
-  const uint8_t* lineBytes = reinterpret_cast<const uint8_t*>(line);
-  const uint8_t* row = table.rows;
+  const TableWalk<kTaps> walk(table, line);
+  const int32_t d = walk.Rows();
   int32_t i = 0;
-  for (; i + 4 <= d; i += 4, row += 4 * rowBytes) {
-    const __m64 low = TwoRows<kTaps>(row, rowBytes, lineBytes, taps);
-    const __m64 high = TwoRows<kTaps>(row + 2 * rowBytes, rowBytes, lineBytes, taps);
-    _mm_storeu_ps(out + i, _mm_mul_ps(ToFloats(low, high), _mm_loadu_ps(window + i)));
+  for (; i + 4 <= d; i += 4) {
+    const __m128 v = ToFloats(TwoRows(walk, i), TwoRows(walk, i + 2));
+    _mm_storeu_ps(out + i, _mm_mul_ps(v, _mm_loadu_ps(window + i)));
   }
   _mm_empty();
-  for (; i < d; ++i) out[i] = static_cast<float>(ApplyRow(table, i, line)) * window[i];
+  detail::ResampleToFloatsFrom(table, line, window, out, i);
 }
 
 QRX_MMX void ResampleToFloatsMmx(const ResampleTable& table, const uint16_t* line, const float* window,
                                  float* out) {
-  switch (table.taps) {
-    case 8: ResampleToFloatsTaps<8>(table, line, window, out); break;
-    case 12: ResampleToFloatsTaps<12>(table, line, window, out); break;
-    case 16: ResampleToFloatsTaps<16>(table, line, window, out); break;
-    case 20: ResampleToFloatsTaps<20>(table, line, window, out); break;
-    default: ResampleToFloatsTaps<0>(table, line, window, out); break;
-  }
+  detail::WithTapCount(table.taps, [&](auto taps) {
+    ResampleToFloatsTaps<decltype(taps)::value>(table, line, window, out);
+  });
 }
 
 QRX_MMX void FloatsToLumaMmx(const float* in, const float* inverse, uint8_t* frameRow, int32_t n) {
@@ -162,33 +153,22 @@ QRX_MMX void FloatsToSamplesMmx(const float* in, const float* inverse, uint16_t*
 
 template <int32_t kTaps>
 QRX_MMX void ResampleToLumaTaps(const ResampleTable& table, const uint16_t* line, uint8_t* frameRow) {
-  const int32_t d = table.destinationLength;
-  const int32_t taps = table.taps;
-  const size_t rowBytes = kTaps > 0 ? 4 + 2 * static_cast<size_t>(kTaps) : table.RowBytes();
-  const uint8_t* lineBytes = reinterpret_cast<const uint8_t*>(line);
-  const uint8_t* row = table.rows;
+  const TableWalk<kTaps> walk(table, line);
+  const int32_t d = walk.Rows();
   const __m64 zero = _mm_setzero_si64();
   const __m64 max = _mm_set1_pi16(255);
   int32_t x = 0;
-  for (; x + 4 <= d; x += 4, row += 4 * rowBytes) {
-    const __m64 low = TwoRows<kTaps>(row, rowBytes, lineBytes, taps);
-    const __m64 high = TwoRows<kTaps>(row + 2 * rowBytes, rowBytes, lineBytes, taps);
+  for (; x + 4 <= d; x += 4) {
     // The sums are far inside 16 bits, so the signed pack is exact.
-    const __m64 luma = _mm_min_pi16(_mm_max_pi16(_mm_packs_pi32(low, high), zero), max);
-    BlendLuma4(frameRow + 2 * x, luma);
+    const __m64 sums = _mm_packs_pi32(TwoRows(walk, x), TwoRows(walk, x + 2));
+    BlendLuma4(frameRow + 2 * x, _mm_min_pi16(_mm_max_pi16(sums, zero), max));
   }
   _mm_empty();
-  for (; x < d; ++x) frameRow[2 * x] = SaturateByte(ApplyRow(table, x, line));
+  detail::ResampleToLumaFrom(table, line, frameRow, x);
 }
 
 QRX_MMX void ResampleToLumaMmx(const ResampleTable& table, const uint16_t* line, uint8_t* frameRow) {
-  switch (table.taps) {
-    case 8: ResampleToLumaTaps<8>(table, line, frameRow); break;
-    case 12: ResampleToLumaTaps<12>(table, line, frameRow); break;
-    case 16: ResampleToLumaTaps<16>(table, line, frameRow); break;
-    case 20: ResampleToLumaTaps<20>(table, line, frameRow); break;
-    default: ResampleToLumaTaps<0>(table, line, frameRow); break;
-  }
+  detail::WithTapCount(table.taps, [&](auto taps) { ResampleToLumaTaps<decltype(taps)::value>(table, line, frameRow); });
 }
 
 QRX_MMX void LumaToSamplesMmx(const uint8_t* frameRow, uint16_t* line, int32_t n) {

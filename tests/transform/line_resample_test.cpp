@@ -272,7 +272,6 @@ TEST(FloatToLuma, RoundsHalfToEvenAndSaturates) {
   for (const auto& c : cases) EXPECT_EQ(line::FloatToLuma(c.in), c.out) << c.in;
 }
 
-
 // ---------------------------------------------------------------- SIMD
 #ifdef QRX_SMALL_TESTS
 constexpr int kRounds = 20;

@@ -32,6 +32,8 @@ function(qrx_add_gtest name)
   qrx_setup_gtest()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} qrx_options GTest::gtest_main)
+  # Shared test helpers: #include "support/...".
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   if(QRX_WINDOWS)
     target_link_options(${name} PRIVATE -static)
   endif()

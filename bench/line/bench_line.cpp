@@ -1,6 +1,7 @@
 // One frame through LineTransform::Forward and ::Backward, as the pipeline
 // runs them: 720 x 576 working frame, FFT line 512 (resampling) and a
-// 512 x 576 frame (direct path), SSE2 kernels against the scalar ones.
+// 512 x 576 frame (direct path); the scalar kernels, the MMX ones (features
+// forced to "SSE, no SSE2") and the SSE2 ones.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -43,13 +44,17 @@ Setup MakeSetup(int32_t width, int32_t n) {
   return s;
 }
 
-void RunFrame(benchmark::State& state, int32_t width, bool simd) {
-  qrx::platform::CpuFeatures scalar;
-  qrx::platform::OverrideCpuFeatures(simd ? nullptr : &scalar);
-  if (simd && !qrx::platform::Cpu().sse2) {
-    state.SkipWithError("no SSE2");
+enum class Kernels { kScalar, kMmx, kSse2 };
+
+void RunFrame(benchmark::State& state, int32_t width, Kernels kernels) {
+  const qrx::platform::CpuFeatures detected = qrx::platform::Cpu();
+  if ((kernels == Kernels::kSse2 && !detected.sse2) || (kernels == Kernels::kMmx && !detected.sse)) {
+    state.SkipWithError("not available on this processor");
     return;
   }
+  qrx::platform::CpuFeatures forced;
+  forced.sse = kernels == Kernels::kMmx;
+  qrx::platform::OverrideCpuFeatures(kernels == Kernels::kSse2 ? nullptr : &forced);
   Setup s = MakeSetup(width, 512);
   LineTransform lt(FrameFormatRecord{width, kHeight, 0, 0}, 512);
   if (!lt.IsUsable()) {
@@ -65,10 +70,12 @@ void RunFrame(benchmark::State& state, int32_t width, bool simd) {
   qrx::platform::OverrideCpuFeatures(nullptr);
 }
 
-void BM_Frame720To512_Scalar(benchmark::State& state) { RunFrame(state, 720, false); }
-void BM_Frame720To512_Sse2(benchmark::State& state) { RunFrame(state, 720, true); }
-void BM_Frame512Direct_Scalar(benchmark::State& state) { RunFrame(state, 512, false); }
-void BM_Frame512Direct_Sse2(benchmark::State& state) { RunFrame(state, 512, true); }
+void BM_Frame720To512_Scalar(benchmark::State& state) { RunFrame(state, 720, Kernels::kScalar); }
+void BM_Frame720To512_Mmx(benchmark::State& state) { RunFrame(state, 720, Kernels::kMmx); }
+void BM_Frame720To512_Sse2(benchmark::State& state) { RunFrame(state, 720, Kernels::kSse2); }
+void BM_Frame512Direct_Scalar(benchmark::State& state) { RunFrame(state, 512, Kernels::kScalar); }
+void BM_Frame512Direct_Mmx(benchmark::State& state) { RunFrame(state, 512, Kernels::kMmx); }
+void BM_Frame512Direct_Sse2(benchmark::State& state) { RunFrame(state, 512, Kernels::kSse2); }
 
 // The two passes on their own, resampling path, SSE2.
 void RunPass(benchmark::State& state, bool forward) {
@@ -99,8 +106,10 @@ void BM_Forward720To512_Sse2(benchmark::State& state) { RunPass(state, true); }
 void BM_Backward720To512_Sse2(benchmark::State& state) { RunPass(state, false); }
 
 BENCHMARK(BM_Frame720To512_Scalar)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Frame720To512_Mmx)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Frame720To512_Sse2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Frame512Direct_Scalar)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Frame512Direct_Mmx)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Frame512Direct_Sse2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Forward720To512_Sse2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Backward720To512_Sse2)->Unit(benchmark::kMicrosecond);

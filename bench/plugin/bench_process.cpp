@@ -5,15 +5,13 @@
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "filter/mask_builder.h"
+#include "bench_stream.h"
 #include "frame/pixel_convert.h"
 #include "plugin/plugin_state.h"
 #include "transform/fft_engine.h"
@@ -21,58 +19,11 @@
 
 namespace {
 
-constexpr int32_t kWidth = 720, kHeight = 576;
-const char kFilters[] =
-    "En:1/Fx:2301/Fy:0/Wx:300/Wy:300/O:3/S:-60/T:0//"      // Dot
-    "En:1/Fx:3500/Fy:0/Wx:200/Wy:0/O:2/S:-40/T:1//"         // Win 1D
-    "En:1/Fx:4000/Fy:3000/Wx:300/Wy:300/O:2/S:-30/T:2//"    // Win 2D
-    "En:1/Fx:1151/Fy:-2876/Wx:300/Wy:300/O:2/S:0/T:0//";    // Dot of strength 0: adaptive clip
-
-struct Channel {
-  int32_t low = 1, high = 0, unused = 0;
-  char name[16] = "Bench";
-};
-
-std::vector<uint8_t> TestFrame(int32_t pixelFormat) {
-  const size_t bytes = static_cast<size_t>(kWidth) * kHeight * (pixelFormat == 1 ? 3 : 2);
-  std::vector<uint8_t> frame(bytes);
-  uint32_t seed = 1;
-  for (size_t i = 0; i < bytes; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    frame[i] = static_cast<uint8_t>(64 + (i % 97) + (seed >> 28));
-  }
-  return frame;
-}
-
-// Starts a stream with the bench channel's filters and waits for its mask.
-void StartStream(int32_t pixelFormat) {
-  qrx::PluginState& s = qrx::State();
-  static bool initialised = false;
-  if (!initialised) {
-    qrx::InitInfo info = {0, nullptr};
-    qrx::Init(&info);
-    initialised = true;
-  }
-  s.settings.FFTLine = 512;
-  {
-    qrx::platform::ScopedLock lock(s.pluginLock);
-    s.settings.SelectChannel(1, 0);
-    s.settings.ProcEnable = 1;
-    qrx::ParseFilterText(kFilters, sizeof(kFilters) - 1, &s.filters);
-    s.settings.StoreCurrentChannel();
-  }
-  qrx::FrameFormat format = {kWidth, kHeight, 0, pixelFormat, 3};
-  qrx::Start(&format);
-  std::vector<uint8_t> frame = TestFrame(pixelFormat);
-  Channel channel;
-  qrx::FrameInfo info = {};
-  info.pixels = frame.data();
-  info.channel = reinterpret_cast<qrx::ChannelInfo*>(&channel);
-  qrx::Process(&info);
-  while (s.maskBuilder != nullptr && s.maskBuilder->PassesCompleted() < 1) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
+using qrx::bench::Channel;
+using qrx::bench::kHeight;
+using qrx::bench::kWidth;
+using qrx::bench::StartStream;
+using qrx::bench::TestFrame;
 
 void BM_Process(benchmark::State& state) {
   const int32_t pixelFormat = static_cast<int32_t>(state.range(0));

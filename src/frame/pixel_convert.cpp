@@ -72,12 +72,10 @@ void MarkGroups(uint8_t* row, int32_t groups, const MarkDeltas& d) {
   }
 }
 
-bool LocateMarkRow(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint8_t** start,
-                   int32_t* groups) {
-  if (!buffer || width < 4 || row < 0 || row >= height) return false;
-  *start = buffer + static_cast<std::ptrdiff_t>(row) * 2 * width;
-  *groups = width / 4;
-  return true;
+void MarkRowWith(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour,
+                 MarkGroupsFn markGroups) {
+  if (!buffer || width < 4 || row < 0 || row >= height) return;
+  markGroups(buffer + static_cast<std::ptrdiff_t>(row) * 2 * width, width / 4, ComputeMarkDeltas(colour));
 }
 
 }  // namespace detail
@@ -93,15 +91,14 @@ void ConvertFromWorkingScalar(const uint8_t* source, uint8_t* destination, const
 }
 
 void MarkRowScalar(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  uint8_t* start = nullptr;
-  int32_t groups = 0;
-  if (!detail::LocateMarkRow(buffer, width, height, row, &start, &groups)) return;
-  detail::MarkGroups(start, groups, detail::ComputeMarkDeltas(colour));
+  detail::MarkRowWith(buffer, width, height, row, colour, detail::MarkGroups);
 }
 
 Kernel SelectedKernel() {
 #if defined(__i386__) || defined(__x86_64__)
-  if (platform::Cpu().sse2) return Kernel::kSse2;
+  const platform::CpuFeatures& cpu = platform::Cpu();
+  if (cpu.sse2) return Kernel::kSse2;
+  if (cpu.sse) return Kernel::kMmx;
 #endif
   return Kernel::kScalar;
 }
@@ -110,27 +107,27 @@ Kernel SelectedKernel() {
 
 void ConvertToWorking(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
                       int32_t firstLine, int32_t lineCount) {
-  if (pixel::SelectedKernel() == pixel::Kernel::kSse2) {
-    pixel::ConvertToWorkingSse2(source, destination, format, firstLine, lineCount);
-  } else {
-    pixel::ConvertToWorkingScalar(source, destination, format, firstLine, lineCount);
+  switch (pixel::SelectedKernel()) {
+    case pixel::Kernel::kSse2: pixel::ConvertToWorkingSse2(source, destination, format, firstLine, lineCount); break;
+    case pixel::Kernel::kMmx: pixel::ConvertToWorkingMmx(source, destination, format, firstLine, lineCount); break;
+    default: pixel::ConvertToWorkingScalar(source, destination, format, firstLine, lineCount); break;
   }
 }
 
 void ConvertFromWorking(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
                         int32_t firstLine, int32_t lineCount) {
-  if (pixel::SelectedKernel() == pixel::Kernel::kSse2) {
-    pixel::ConvertFromWorkingSse2(source, destination, format, firstLine, lineCount);
-  } else {
-    pixel::ConvertFromWorkingScalar(source, destination, format, firstLine, lineCount);
+  switch (pixel::SelectedKernel()) {
+    case pixel::Kernel::kSse2: pixel::ConvertFromWorkingSse2(source, destination, format, firstLine, lineCount); break;
+    case pixel::Kernel::kMmx: pixel::ConvertFromWorkingMmx(source, destination, format, firstLine, lineCount); break;
+    default: pixel::ConvertFromWorkingScalar(source, destination, format, firstLine, lineCount); break;
   }
 }
 
 void MarkRow(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  if (pixel::SelectedKernel() == pixel::Kernel::kSse2) {
-    pixel::MarkRowSse2(buffer, width, height, row, colour);
-  } else {
-    pixel::MarkRowScalar(buffer, width, height, row, colour);
+  switch (pixel::SelectedKernel()) {
+    case pixel::Kernel::kSse2: pixel::MarkRowSse2(buffer, width, height, row, colour); break;
+    case pixel::Kernel::kMmx: pixel::MarkRowMmx(buffer, width, height, row, colour); break;
+    default: pixel::MarkRowScalar(buffer, width, height, row, colour); break;
   }
 }
 

@@ -33,18 +33,39 @@ void ConvertFromWorkingScalar(const uint8_t* source, uint8_t* destination, const
                               int32_t firstLine, int32_t lineCount);
 void MarkRowScalar(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
 
+#if defined(__i386__) || defined(__x86_64__)
 // SSE2 versions, bit-identical to the references. Call them only when
-// platform::Cpu().sse2 holds; on builds for other processors they forward to
-// the references.
+// platform::Cpu().sse2 holds.
 void ConvertToWorkingSse2(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
                           int32_t firstLine, int32_t lineCount);
 void ConvertFromWorkingSse2(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
                             int32_t firstLine, int32_t lineCount);
 void MarkRowSse2(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
 
+// MMX versions (with SSE's pshufw), bit-identical to the references, for
+// processors with SSE and no SSE2; they leave the x87 registers empty. Call
+// them only when platform::Cpu().sse holds (every processor with SSE has
+// MMX).
+void ConvertToWorkingMmx(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                         int32_t firstLine, int32_t lineCount);
+void ConvertFromWorkingMmx(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                           int32_t firstLine, int32_t lineCount);
+void MarkRowMmx(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour);
+#else
+// Builds for other processors have no SIMD versions: the names stand for the
+// references.
+inline constexpr auto ConvertToWorkingSse2 = ConvertToWorkingScalar;
+inline constexpr auto ConvertFromWorkingSse2 = ConvertFromWorkingScalar;
+inline constexpr auto MarkRowSse2 = MarkRowScalar;
+inline constexpr auto ConvertToWorkingMmx = ConvertToWorkingScalar;
+inline constexpr auto ConvertFromWorkingMmx = ConvertFromWorkingScalar;
+inline constexpr auto MarkRowMmx = MarkRowScalar;
+#endif
+
 // The version the dispatching functions above use on this processor
-// (decided from platform::Cpu() at each call).
-enum class Kernel { kScalar, kSse2 };
+// (decided from platform::Cpu() at each call): SSE2, else MMX with SSE, else
+// the reference.
+enum class Kernel { kScalar, kMmx, kSse2 };
 Kernel SelectedKernel();
 }  // namespace pixel
 

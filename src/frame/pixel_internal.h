@@ -1,6 +1,6 @@
 // Shared pieces of the pixel converters: argument clipping, the per-line
 // drivers and the scalar row routines that the SIMD versions use for their
-// tails. Private to src/plugin/pixel_*.cpp.
+// tails. Private to src/frame/pixel_*.cpp.
 #pragma once
 
 #include <cstddef>
@@ -49,13 +49,23 @@ struct MarkDeltas {
   int cr;
 };
 MarkDeltas ComputeMarkDeltas(uint32_t colour);
+// The SIMD versions add the positive parts of the deltas with an unsigned
+// saturating add and subtract the negative parts likewise.
+inline int PositivePart(int x) { return x > 0 ? x : 0; }
+inline int NegativePart(int x) { return x < 0 ? -x : 0; }
+// Four bytes luma, cb, luma, cr (first byte lowest), one pixel pair's worth.
+inline uint32_t GroupWord(int luma, int cb, int cr) {
+  return static_cast<uint32_t>(luma) | (static_cast<uint32_t>(cb) << 8) | (static_cast<uint32_t>(luma) << 16) |
+         (static_cast<uint32_t>(cr) << 24);
+}
 // Adds the deltas to `groups` groups of four pixels starting at `row`.
 void MarkGroups(uint8_t* row, int32_t groups, const MarkDeltas& deltas);
 
-// Start of the row to mark and its number of four-pixel groups; false when
-// nothing is to be marked.
-bool LocateMarkRow(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint8_t** start,
-                   int32_t* groups);
+// MarkRow with the given group routine (MarkGroups or a SIMD version):
+// finds the row, computes the deltas, adds them to every whole group.
+using MarkGroupsFn = void (*)(uint8_t* row, int32_t groups, const MarkDeltas& deltas);
+void MarkRowWith(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour,
+                 MarkGroupsFn markGroups);
 
 // Runs rowFn(bgrLine, workingLine, pairs) over the clipped line range; the
 // 24-bit frame is stored bottom line first.

@@ -134,20 +134,17 @@ QRX_SSE2 void FromWorkingRowSse2(const uint8_t* working, uint8_t* bgr, int32_t p
 
 // Bytes luma, cb, luma, cr repeated over the register.
 QRX_SSE2 inline __m128i GroupPattern(int luma, int cb, int cr) {
-  const uint32_t word = static_cast<uint32_t>(luma) | (static_cast<uint32_t>(cb) << 8) |
-                        (static_cast<uint32_t>(luma) << 16) | (static_cast<uint32_t>(cr) << 24);
-  return _mm_set1_epi32(static_cast<int>(word));
+  return _mm_set1_epi32(static_cast<int>(detail::GroupWord(luma, cb, cr)));
 }
-
-inline int PositivePart(int x) { return x > 0 ? x : 0; }
-inline int NegativePart(int x) { return x < 0 ? -x : 0; }
 
 // Adds signed byte deltas with saturation: the positive parts with an
 // unsigned saturating add, the negative parts with an unsigned saturating
 // subtract (each byte has only one of them).
 QRX_SSE2 void MarkGroupsSse2(uint8_t* row, int32_t groups, const detail::MarkDeltas& d) {
-  const __m128i add = GroupPattern(PositivePart(d.luma), PositivePart(d.cb), PositivePart(d.cr));
-  const __m128i sub = GroupPattern(NegativePart(d.luma), NegativePart(d.cb), NegativePart(d.cr));
+  const __m128i add =
+      GroupPattern(detail::PositivePart(d.luma), detail::PositivePart(d.cb), detail::PositivePart(d.cr));
+  const __m128i sub =
+      GroupPattern(detail::NegativePart(d.luma), detail::NegativePart(d.cb), detail::NegativePart(d.cr));
   int32_t i = 0;
   for (; i + 2 <= groups; i += 2, row += 16) {
     __m128i* p = reinterpret_cast<__m128i*>(row);
@@ -172,26 +169,7 @@ QRX_SSE2 void ConvertFromWorkingSse2(const uint8_t* source, uint8_t* destination
 }
 
 QRX_SSE2 void MarkRowSse2(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  uint8_t* start = nullptr;
-  int32_t groups = 0;
-  if (!detail::LocateMarkRow(buffer, width, height, row, &start, &groups)) return;
-  MarkGroupsSse2(start, groups, detail::ComputeMarkDeltas(colour));
-}
-
-#else  // other processors: the references
-
-void ConvertToWorkingSse2(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
-                          int32_t firstLine, int32_t lineCount) {
-  ConvertToWorkingScalar(source, destination, format, firstLine, lineCount);
-}
-
-void ConvertFromWorkingSse2(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
-                            int32_t firstLine, int32_t lineCount) {
-  ConvertFromWorkingScalar(source, destination, format, firstLine, lineCount);
-}
-
-void MarkRowSse2(uint8_t* buffer, int32_t width, int32_t height, int32_t row, uint32_t colour) {
-  MarkRowScalar(buffer, width, height, row, colour);
+  detail::MarkRowWith(buffer, width, height, row, colour, MarkGroupsSse2);
 }
 
 #endif

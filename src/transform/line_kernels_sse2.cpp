@@ -9,9 +9,11 @@
 
 #include <emmintrin.h>
 
-#include <cstring>
+#include "transform/line_kernels_internal.h"
 
 #define QRX_SSE2 __attribute__((target("sse2")))
+// The per-row helpers go into every loop whatever the inliner's budget.
+#define QRX_SSE2_INLINE __attribute__((target("sse2"), always_inline)) inline
 
 namespace qrx {
 namespace line {
@@ -21,17 +23,15 @@ QRX_SSE2 inline __m128i LoadLow64(const void* p) {
   return _mm_loadl_epi64(static_cast<const __m128i*>(p));
 }
 
+using detail::TableWalk;
+
 // Four partial sums of one table row: pmaddwd over the taps, eight per step
 // and a last step of four (T is a multiple of 4). Reads exactly T samples.
-// kTaps > 0 fixes the tap count at compile time so the loop disappears for
-// the common tables; kTaps == 0 takes it from the table.
 template <int32_t kTaps>
-QRX_SSE2 inline __m128i RowProducts(const uint8_t* row, const uint8_t* lineBytes, int32_t taps) {
-  if (kTaps > 0) taps = kTaps;
-  int32_t start;
-  std::memcpy(&start, row, sizeof start);
-  const uint8_t* c = row + 4;
-  const uint8_t* s = lineBytes + start;  // start is a byte offset into the line
+QRX_SSE2_INLINE __m128i RowProducts(const TableWalk<kTaps>& walk, const uint8_t* row) {
+  const int32_t taps = walk.Taps();
+  const uint8_t* c = walk.Coefficients(row);
+  const uint8_t* s = walk.Samples(row);
   __m128i acc = _mm_setzero_si128();
   int32_t j = 0;
   for (; j + 8 <= taps; j += 8) {
@@ -45,14 +45,13 @@ QRX_SSE2 inline __m128i RowProducts(const uint8_t* row, const uint8_t* lineBytes
   return acc;
 }
 
-// Results of the four consecutive rows starting at row, already >> 14.
+// Results of the four consecutive rows from row i on, already >> 14.
 template <int32_t kTaps>
-QRX_SSE2 inline __m128i FourRows(const uint8_t* row, size_t rowBytes, const uint8_t* lineBytes,
-                                 int32_t taps) {
-  const __m128i a0 = RowProducts<kTaps>(row, lineBytes, taps);
-  const __m128i a1 = RowProducts<kTaps>(row + rowBytes, lineBytes, taps);
-  const __m128i a2 = RowProducts<kTaps>(row + 2 * rowBytes, lineBytes, taps);
-  const __m128i a3 = RowProducts<kTaps>(row + 3 * rowBytes, lineBytes, taps);
+QRX_SSE2_INLINE __m128i FourRows(const TableWalk<kTaps>& walk, int32_t i) {
+  const __m128i a0 = RowProducts(walk, walk.Row(i));
+  const __m128i a1 = RowProducts(walk, walk.Row(i + 1));
+  const __m128i a2 = RowProducts(walk, walk.Row(i + 2));
+  const __m128i a3 = RowProducts(walk, walk.Row(i + 3));
   // Transpose-and-add: lane k becomes the total of a_k.
   const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(a0, a1), _mm_unpackhi_epi32(a0, a1));
   const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(a2, a3), _mm_unpackhi_epi32(a2, a3));
@@ -82,8 +81,6 @@ QRX_SSE2 inline __m128i EightToLuma(const float* in, const float* inverse) {
   return _mm_min_epi16(_mm_packs_epi32(lo, hi), _mm_set1_epi16(255));
 }
 
-uint8_t SaturateByte(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
-
 QRX_SSE2 void LumaToFloatsSse2(const uint8_t* frameRow, const float* window, float* out,
                                int32_t n) {
   const __m128i lumaMask = _mm_set1_epi16(0x00FF);
@@ -103,28 +100,21 @@ QRX_SSE2 void LumaToFloatsSse2(const uint8_t* frameRow, const float* window, flo
 template <int32_t kTaps>
 QRX_SSE2 void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* line,
                                    const float* window, float* out) {
-  const int32_t d = table.destinationLength;
-  const int32_t taps = table.taps;
-  const size_t rowBytes = kTaps > 0 ? 4 + 2 * static_cast<size_t>(kTaps) : table.RowBytes();
-  const uint8_t* lineBytes = reinterpret_cast<const uint8_t*>(line);
-  const uint8_t* row = table.rows;
+  const TableWalk<kTaps> walk(table, line);
+  const int32_t d = walk.Rows();
   int32_t i = 0;
-  for (; i + 4 <= d; i += 4, row += 4 * rowBytes) {
-    const __m128 v = _mm_cvtepi32_ps(FourRows<kTaps>(row, rowBytes, lineBytes, taps));
+  for (; i + 4 <= d; i += 4) {
+    const __m128 v = _mm_cvtepi32_ps(FourRows(walk, i));
     _mm_storeu_ps(out + i, _mm_mul_ps(v, _mm_loadu_ps(window + i)));
   }
-  for (; i < d; ++i) out[i] = static_cast<float>(ApplyRow(table, i, line)) * window[i];
+  detail::ResampleToFloatsFrom(table, line, window, out, i);
 }
 
 QRX_SSE2 void ResampleToFloatsSse2(const ResampleTable& table, const uint16_t* line,
                                    const float* window, float* out) {
-  switch (table.taps) {
-    case 8: ResampleToFloatsTaps<8>(table, line, window, out); break;
-    case 12: ResampleToFloatsTaps<12>(table, line, window, out); break;
-    case 16: ResampleToFloatsTaps<16>(table, line, window, out); break;
-    case 20: ResampleToFloatsTaps<20>(table, line, window, out); break;
-    default: ResampleToFloatsTaps<0>(table, line, window, out); break;
-  }
+  detail::WithTapCount(table.taps, [&](auto taps) {
+    ResampleToFloatsTaps<decltype(taps)::value>(table, line, window, out);
+  });
 }
 
 // Writes eight sixteen-bit lanes already in 0..255 as the luma bytes of the
@@ -161,19 +151,16 @@ template <int32_t kTaps>
 QRX_SSE2 void ResampleToLumaTaps(const ResampleTable& table, const uint16_t* line,
                                  uint8_t* frameRow) {
   const __m128i chromaMask = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
-  const int32_t d = table.destinationLength;
-  const int32_t taps = table.taps;
-  const size_t rowBytes = kTaps > 0 ? 4 + 2 * static_cast<size_t>(kTaps) : table.RowBytes();
-  const uint8_t* lineBytes = reinterpret_cast<const uint8_t*>(line);
-  const uint8_t* row = table.rows;
+  const TableWalk<kTaps> walk(table, line);
+  const int32_t d = walk.Rows();
   int32_t x = 0;
-  for (; x + 8 <= d; x += 8, row += 8 * rowBytes) {
-    const __m128i lo = FourRows<kTaps>(row, rowBytes, lineBytes, taps);
-    const __m128i hi = FourRows<kTaps>(row + 4 * rowBytes, rowBytes, lineBytes, taps);
+  for (; x + 8 <= d; x += 8) {
+    const __m128i lo = FourRows(walk, x);
+    const __m128i hi = FourRows(walk, x + 4);
     StoreLuma8(frameRow + 2 * x, _mm_packs_epi32(lo, hi));
   }
   if (x + 4 <= d) {
-    const __m128i r = FourRows<kTaps>(row, rowBytes, lineBytes, taps);
+    const __m128i r = FourRows(walk, x);
     __m128i luma = _mm_packs_epi32(r, r);
     luma = _mm_min_epi16(_mm_max_epi16(luma, _mm_setzero_si128()), _mm_set1_epi16(255));
     __m128i* p = reinterpret_cast<__m128i*>(frameRow + 2 * x);
@@ -181,18 +168,12 @@ QRX_SSE2 void ResampleToLumaTaps(const ResampleTable& table, const uint16_t* lin
     _mm_storel_epi64(p, _mm_or_si128(chroma, luma));
     x += 4;
   }
-  for (; x < d; ++x) frameRow[2 * x] = SaturateByte(ApplyRow(table, x, line));
+  detail::ResampleToLumaFrom(table, line, frameRow, x);
 }
 
 QRX_SSE2 void ResampleToLumaSse2(const ResampleTable& table, const uint16_t* line,
                                  uint8_t* frameRow) {
-  switch (table.taps) {
-    case 8: ResampleToLumaTaps<8>(table, line, frameRow); break;
-    case 12: ResampleToLumaTaps<12>(table, line, frameRow); break;
-    case 16: ResampleToLumaTaps<16>(table, line, frameRow); break;
-    case 20: ResampleToLumaTaps<20>(table, line, frameRow); break;
-    default: ResampleToLumaTaps<0>(table, line, frameRow); break;
-  }
+  detail::WithTapCount(table.taps, [&](auto taps) { ResampleToLumaTaps<decltype(taps)::value>(table, line, frameRow); });
 }
 
 QRX_SSE2 void LumaToSamplesSse2(const uint8_t* frameRow, uint16_t* line, int32_t n) {

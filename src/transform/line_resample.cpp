@@ -6,6 +6,7 @@
 
 #include "platform/cpu.h"
 #include "platform/platform.h"
+#include "transform/line_kernels_internal.h"
 
 namespace qrx {
 namespace {
@@ -149,9 +150,25 @@ uint8_t FloatToLuma(float v) {
   return static_cast<uint8_t>(i > 255 ? 255 : i);
 }
 
-namespace {
+namespace detail {
 
-uint8_t SaturateByte(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+void ResampleToFloatsFrom(const ResampleTable& table, const uint16_t* line, const float* window, float* out,
+                          int32_t first) {
+  for (int32_t i = first; i < table.destinationLength; ++i) {
+    out[i] = static_cast<float>(ApplyRow(table, i, line)) * window[i];
+  }
+}
+
+void ResampleToLumaFrom(const ResampleTable& table, const uint16_t* line, uint8_t* frameRow, int32_t first) {
+  for (int32_t x = first; x < table.destinationLength; ++x) {
+    const int32_t v = ApplyRow(table, x, line);
+    frameRow[2 * x] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+  }
+}
+
+}  // namespace detail
+
+namespace {
 
 void LumaToFloatsScalar(const uint8_t* frameRow, const float* window, float* out, int32_t n) {
   for (int32_t x = 0; x < n; ++x) out[x] = static_cast<float>(frameRow[2 * x]) * window[x];
@@ -159,9 +176,7 @@ void LumaToFloatsScalar(const uint8_t* frameRow, const float* window, float* out
 
 void ResampleToFloatsScalar(const ResampleTable& table, const uint16_t* line, const float* window,
                             float* out) {
-  for (int32_t i = 0; i < table.destinationLength; ++i) {
-    out[i] = static_cast<float>(ApplyRow(table, i, line)) * window[i];
-  }
+  detail::ResampleToFloatsFrom(table, line, window, out, 0);
 }
 
 void FloatsToLumaScalar(const float* in, const float* inverse, uint8_t* frameRow, int32_t n) {
@@ -173,9 +188,7 @@ void FloatsToSamplesScalar(const float* in, const float* inverse, uint16_t* line
 }
 
 void ResampleToLumaScalar(const ResampleTable& table, const uint16_t* line, uint8_t* frameRow) {
-  for (int32_t x = 0; x < table.destinationLength; ++x) {
-    frameRow[2 * x] = SaturateByte(ApplyRow(table, x, line));
-  }
+  detail::ResampleToLumaFrom(table, line, frameRow, 0);
 }
 
 void LumaToSamplesScalar(const uint8_t* frameRow, uint16_t* line, int32_t n) {
@@ -190,8 +203,11 @@ const Kernels kScalar = {LumaToFloatsScalar,    ResampleToFloatsScalar, FloatsTo
 const Kernels& ScalarKernels() { return kScalar; }
 
 const Kernels& SelectKernels() {
+  const platform::CpuFeatures& cpu = platform::Cpu();
   const Kernels* sse2 = Sse2Kernels();
-  if (sse2 && platform::Cpu().sse2) return *sse2;
+  if (sse2 && cpu.sse2) return *sse2;
+  const Kernels* mmx = MmxKernels();
+  if (mmx && cpu.sse) return *mmx;
   return kScalar;
 }
 

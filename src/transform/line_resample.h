@@ -1,5 +1,5 @@
 // The Lanczos resampler and the per-line kernels of the line transform.
-// The scalar functions define every result; the SSE2 versions, chosen at run
+// The scalar functions define every result; the SIMD versions, chosen at run
 // time, are bit-identical to them (exact integer sums, IEEE single products
 // and a rounding that does not depend on the processor's rounding mode).
 #pragma once
@@ -67,7 +67,11 @@ struct Kernels {
 const Kernels& ScalarKernels();
 // nullptr when this build has no SSE2 version (non-x86).
 const Kernels* Sse2Kernels();
-// What the processor supports (platform::Cpu(), honouring its override).
+// MMX and SSE, for processors with SSE and no SSE2 (every processor with SSE
+// has MMX); they leave the x87 registers empty. nullptr on non-x86 builds.
+const Kernels* MmxKernels();
+// What the processor supports (platform::Cpu(), honouring its override):
+// SSE2, else MMX with SSE, else scalar.
 const Kernels& SelectKernels();
 
 }  // namespace line

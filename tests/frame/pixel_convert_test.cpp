@@ -1,7 +1,8 @@
 // Pixel conversions: worked colour values, line order and edge handling for
-// every version, SIMD against the scalar reference on random and extreme
-// frames with guard bytes, and the scalar reference against an independent
-// floating-point formulation.
+// every version, SIMD (SSE2, MMX) against the scalar reference on random and
+// extreme frames with guard bytes, the x87 state they leave, the run-time
+// choice, and the scalar reference against an independent floating-point
+// formulation.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,8 +12,9 @@
 #include <random>
 #include <vector>
 
-#include "platform/cpu.h"
 #include "frame/pixel_convert.h"
+#include "platform/cpu.h"
+#include "support/x87_state.h"
 
 namespace qrx {
 namespace {
@@ -25,14 +27,21 @@ struct Variant {
   ConvertFn toWorking;
   ConvertFn fromWorking;
   MarkFn mark;
-  bool needsSse2;
+  bool platform::CpuFeatures::*needs;  // nullptr: runs anywhere
+  bool Runs() const { return needs == nullptr || platform::Cpu().*needs; }
 };
+void PrintTo(const Variant& v, std::ostream* out) { *out << v.name; }
 
-const Variant kVariants[] = {
-    {"Scalar", pixel::ConvertToWorkingScalar, pixel::ConvertFromWorkingScalar, pixel::MarkRowScalar, false},
-    {"Sse2", pixel::ConvertToWorkingSse2, pixel::ConvertFromWorkingSse2, pixel::MarkRowSse2, true},
-    {"Dispatch", ConvertToWorking, ConvertFromWorking, MarkRow, false},
+const Variant kScalar = {"Scalar", pixel::ConvertToWorkingScalar, pixel::ConvertFromWorkingScalar,
+                         pixel::MarkRowScalar, nullptr};
+// Everything that must equal the reference.
+const Variant kSimdVariants[] = {
+    {"Sse2", pixel::ConvertToWorkingSse2, pixel::ConvertFromWorkingSse2, pixel::MarkRowSse2,
+     &platform::CpuFeatures::sse2},
+    {"Mmx", pixel::ConvertToWorkingMmx, pixel::ConvertFromWorkingMmx, pixel::MarkRowMmx, &platform::CpuFeatures::sse},
+    {"Dispatch", ConvertToWorking, ConvertFromWorking, MarkRow, nullptr},
 };
+const Variant kVariants[] = {kScalar, kSimdVariants[0], kSimdVariants[1], kSimdVariants[2]};
 
 FrameFormatRecord Format(int32_t width, int32_t height) { return FrameFormatRecord{width, height, 0, 1}; }
 
@@ -56,7 +65,7 @@ uint8_t Clamp(int v) { return static_cast<uint8_t>(std::min(255, std::max(0, v))
 class PixelVariantTest : public ::testing::TestWithParam<Variant> {
  protected:
   void SetUp() override {
-    if (GetParam().needsSse2 && !platform::Cpu().sse2) GTEST_SKIP() << "processor without SSE2";
+    if (!GetParam().Runs()) GTEST_SKIP() << GetParam().name << " not available on this processor";
   }
   // One line of `pairs` copies of the pixel pair (p0, p1).
   static std::vector<uint8_t> PairLine(Bgr p0, Bgr p1, int pairs) {
@@ -256,7 +265,7 @@ TEST(PixelReference, ToWorkingMatchesFloatFormulation) {
 
 // Every (Cb, Cr) with a few luma pairs: a 512 x 256 working frame whose pair
 // index is Cb and whose line is Cr. Checks the reference against the float
-// formulation and the SSE2 version against the reference.
+// formulation and the SIMD versions against the reference.
 TEST(PixelReference, FromWorkingAllChromaPairs) {
   const int32_t width = 512, height = 256;
   const FrameFormatRecord format = Format(width, height);
@@ -288,10 +297,11 @@ TEST(PixelReference, FromWorkingAllChromaPairs) {
         }
       }
     }
-    if (platform::Cpu().sse2) {
+    for (const Variant& v : kSimdVariants) {
+      if (!v.Runs()) continue;
       std::vector<uint8_t> simd(3 * width * height);
-      pixel::ConvertFromWorkingSse2(yuy2.data(), simd.data(), format, 0, height);
-      ASSERT_EQ(simd, scalar) << luma[0] << "," << luma[1];
+      v.fromWorking(yuy2.data(), simd.data(), format, 0, height);
+      ASSERT_EQ(simd, scalar) << v.name << " " << luma[0] << "," << luma[1];
     }
   }
 }
@@ -389,35 +399,79 @@ void CompareOnRandomFrames(ConvertFn to, ConvertFn from, MarkFn mark) {
   }
 }
 
-TEST(PixelSimd, Sse2MatchesReferenceOnRandomFrames) {
-  if (!platform::Cpu().sse2) GTEST_SKIP() << "processor without SSE2";
-  CompareOnRandomFrames(pixel::ConvertToWorkingSse2, pixel::ConvertFromWorkingSse2, pixel::MarkRowSse2);
+class PixelSimdTest : public ::testing::TestWithParam<Variant> {
+ protected:
+  void SetUp() override {
+    if (!GetParam().Runs()) GTEST_SKIP() << GetParam().name << " not available on this processor";
+  }
+};
+
+TEST_P(PixelSimdTest, MatchesReferenceOnRandomFrames) {
+  CompareOnRandomFrames(GetParam().toWorking, GetParam().fromWorking, GetParam().mark);
 }
 
-TEST(PixelSimd, DispatchMatchesReferenceOnRandomFrames) {
+// After each call the x87 registers are empty, so x87 arithmetic that
+// follows is exact. In the 32-bit build the MMX versions use the real MMX
+// registers; x86_64 compilers may carry the same intrinsics in SSE
+// registers, where there is nothing to leave behind.
+TEST_P(PixelSimdTest, LeavesX87RegistersEmpty) {
+  const int32_t width = 45, height = 2;
+  const FrameFormatRecord format = Format(width, height);
+  std::vector<uint8_t> bgr(3 * width * height, 90), yuy2(2 * width * height, 60);
+  volatile long double three = 3.0L, half = 0.5L;
+  x87::Empty();
+  for (int call = 0; call < 3; ++call) {
+    if (call == 0) GetParam().toWorking(bgr.data(), yuy2.data(), format, 0, height);
+    if (call == 1) GetParam().fromWorking(yuy2.data(), bgr.data(), format, 0, height);
+    if (call == 2) GetParam().mark(yuy2.data(), width, height, 1, 0xA0A0A0);
+    EXPECT_EQ(x87::TagWord(), 0xFFFF) << "call " << call;
+    const long double product = x87::Product(three, half);
+    EXPECT_EQ(product, 1.5L) << "call " << call;
+    x87::Empty();  // one omission must not hide the next
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SimdVersions, PixelSimdTest, ::testing::ValuesIn(kSimdVariants),
+                         [](const ::testing::TestParamInfo<Variant>& info) { return info.param.name; });
+
+// With the features forced to "SSE, no SSE2" the dispatch takes the MMX
+// versions, on any processor with SSE, and they equal the reference.
+TEST(PixelSimd, ForcedSseOnlyDispatchMatchesReference) {
+  if (!platform::Cpu().sse) GTEST_SKIP() << "processor without SSE";
+  platform::CpuFeatures sseOnly;
+  sseOnly.sse = true;
+  CpuOverride override(sseOnly);
+  ASSERT_EQ(pixel::SelectedKernel(), pixel::Kernel::kMmx);
   CompareOnRandomFrames(ConvertToWorking, ConvertFromWorking, MarkRow);
 }
 
+// Forced features pick SSE2, MMX or the reference; unforced, the choice
+// follows the processor (the 32-bit tests under an emulated Pentium III get
+// the MMX versions here).
 TEST(PixelSimd, DispatchFollowsProcessorFeatures) {
-  const bool hasSse2 = platform::Cpu().sse2;
-  {
-    platform::CpuFeatures sseOnly;
-    sseOnly.sse = true;
-    CpuOverride override(sseOnly);
-    EXPECT_EQ(pixel::SelectedKernel(), pixel::Kernel::kScalar);
-    // The forced scalar path still converts.
+  const platform::CpuFeatures detected = platform::Cpu();
+  const pixel::Kernel expected = detected.sse2 ? pixel::Kernel::kSse2
+                                 : detected.sse ? pixel::Kernel::kMmx
+                                                : pixel::Kernel::kScalar;
+  EXPECT_EQ(pixel::SelectedKernel(), expected);
+  const struct {
+    bool sse, sse2;
+    pixel::Kernel kernel;
+  } forced[] = {{false, false, pixel::Kernel::kScalar}, {true, false, pixel::Kernel::kMmx},
+                {true, true, pixel::Kernel::kSse2}};
+  for (const auto& f : forced) {
+    if ((f.sse && !detected.sse) || (f.sse2 && !detected.sse2)) continue;  // never run what is missing
+    platform::CpuFeatures features;
+    features.sse = f.sse;
+    features.sse2 = f.sse2;
+    CpuOverride override(features);
+    EXPECT_EQ(pixel::SelectedKernel(), f.kernel) << f.sse << f.sse2;
+    // Whichever path is taken still converts.
     std::vector<uint8_t> bgr(3 * 16, 160), yuy2(2 * 16, 0);
     ConvertToWorking(bgr.data(), yuy2.data(), Format(16, 1), 0, 1);
     EXPECT_EQ(yuy2[0], 160);
     EXPECT_EQ(yuy2[1], 128);
   }
-  if (hasSse2) {
-    platform::CpuFeatures sse2;
-    sse2.sse = sse2.sse2 = true;
-    CpuOverride override(sse2);
-    EXPECT_EQ(pixel::SelectedKernel(), pixel::Kernel::kSse2);
-  }
-  EXPECT_EQ(pixel::SelectedKernel(), hasSse2 ? pixel::Kernel::kSse2 : pixel::Kernel::kScalar);
 }
 
 }  // namespace

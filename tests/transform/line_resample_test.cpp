@@ -1,17 +1,24 @@
 // Resample tables (sizes, edges, weights against an independent Lanczos
-// evaluation), the Q14 application, the float-to-byte rounding, and the SSE2
-// kernels against the scalar ones.
+// evaluation), the Q14 application, the float-to-byte rounding, the SIMD
+// kernels (SSE2, and MMX with SSE) against the scalar ones, the x87 state
+// they leave and the run-time choice between them.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
 #include <vector>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 #include "platform/cpu.h"
+#include "support/x87_state.h"
 #include "transform/line_resample.h"
 
 namespace qrx {
@@ -37,10 +44,19 @@ int32_t CoefficientSum(const ResampleTable& t, int32_t i) {
   return sum;
 }
 
-bool RealSse2() {
-  platform::OverrideCpuFeatures(nullptr);
-  return platform::Cpu().sse2 && line::Sse2Kernels() != nullptr;
-}
+// The SIMD kernel sets and what the processor must have to run them.
+struct SimdVariant {
+  const char* name;
+  const line::Kernels* (*kernels)();
+  bool platform::CpuFeatures::*needs;
+  bool Runs() const {
+    platform::OverrideCpuFeatures(nullptr);
+    return kernels() != nullptr && platform::Cpu().*needs;
+  }
+};
+void PrintTo(const SimdVariant& v, std::ostream* out) { *out << v.name; }
+const SimdVariant kSimdVariants[] = {{"Sse2", line::Sse2Kernels, &platform::CpuFeatures::sse2},
+                                     {"Mmx", line::MmxKernels, &platform::CpuFeatures::sse}};
 
 TEST(LanczosKernel, KnownValues) {
   EXPECT_DOUBLE_EQ(LanczosKernel(0.0), 1.0);
@@ -205,15 +221,17 @@ TEST(ApplyRow, NegativeAccumulatorRoundsDown) {
   EXPECT_EQ(out[0], 0);
   EXPECT_EQ(out[2], 0);
   EXPECT_EQ(out[1], 0x77);
-  if (RealSse2()) {
+  std::vector<float> window(4, 1.0f), a(4);
+  line::ScalarKernels().resampleToFloats(t, line, window.data(), a.data());
+  EXPECT_EQ(a[0], -1.0f);
+  for (const SimdVariant& v : kSimdVariants) {
+    if (!v.Runs()) continue;
     std::vector<uint8_t> simd(8, 0x77);
-    line::Sse2Kernels()->resampleToLuma(t, big, simd.data());
-    EXPECT_EQ(simd, out);
-    std::vector<float> window(4, 1.0f), a(4), b(4);
-    line::ScalarKernels().resampleToFloats(t, line, window.data(), a.data());
-    line::Sse2Kernels()->resampleToFloats(t, line, window.data(), b.data());
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(a[0], -1.0f);
+    v.kernels()->resampleToLuma(t, big, simd.data());
+    EXPECT_EQ(simd, out) << v.name;
+    std::vector<float> b(4);
+    v.kernels()->resampleToFloats(t, line, window.data(), b.data());
+    EXPECT_EQ(a, b) << v.name;
   }
 }
 
@@ -275,44 +293,63 @@ std::vector<float> SpecialFloats(std::mt19937& rng, size_t n) {
   return v;
 }
 
-TEST(LineKernels, Sse2MatchesScalarOnConversions) {
-  if (!RealSse2()) GTEST_SKIP() << "no SSE2 on this processor";
-  const line::Kernels& s = line::ScalarKernels();
-  const line::Kernels& v = *line::Sse2Kernels();
+// Each SIMD kernel set against the scalar one, on this processor (the MMX
+// set runs wherever SSE does, so natively it is tested beside SSE2).
+class LineSimdKernels : public ::testing::TestWithParam<SimdVariant> {
+ protected:
+  void SetUp() override {
+    if (!GetParam().Runs()) GTEST_SKIP() << GetParam().name << " not available on this processor";
+  }
+  const line::Kernels& Simd() const { return *GetParam().kernels(); }
+  static const line::Kernels& Scalar() { return line::ScalarKernels(); }
+};
+
+// The per-sample kernels on every length up to 72 (below one step, odd, not
+// a multiple of 4 or 8) and on random longer ones; nothing past n changes.
+TEST_P(LineSimdKernels, PerSampleKernelsMatchScalar) {
   std::mt19937 rng(7);
-  std::uniform_int_distribution<int> lengths(1, 300), byte(0, 255);
-  for (int round = 0; round < kRounds; ++round) {
-    const int32_t n = lengths(rng);
+  std::uniform_int_distribution<int> lengths(73, 300), byte(0, 255);
+  std::vector<int32_t> ns;
+  for (int32_t n = 1; n <= 72; ++n) ns.push_back(n);
+  for (int round = 0; round < kRounds; ++round) ns.push_back(lengths(rng));
+  for (const int32_t n : ns) {
+    SCOPED_TRACE(testing::Message() << "n " << n);
     std::vector<uint8_t> frame(2 * n);
     for (uint8_t& b : frame) b = static_cast<uint8_t>(byte(rng));
     const std::vector<float> window = SpecialFloats(rng, n);
     std::vector<float> a(n + 4, 9.0f), b(n + 4, 9.0f);
-    s.lumaToFloats(frame.data(), window.data(), a.data(), n);
-    v.lumaToFloats(frame.data(), window.data(), b.data(), n);
-    ASSERT_EQ(0, std::memcmp(a.data(), b.data(), 4 * (n + 4))) << "n " << n;
+    Scalar().lumaToFloats(frame.data(), window.data(), a.data(), n);
+    Simd().lumaToFloats(frame.data(), window.data(), b.data(), n);
+    ASSERT_EQ(0, std::memcmp(a.data(), b.data(), 4 * (n + 4)));
 
     const std::vector<float> in = SpecialFloats(rng, n);
     std::vector<float> inverse(n);
     for (float& f : inverse) f = 1.0f + (byte(rng) - 128) / 512.0f;
     std::vector<uint8_t> fa = frame, fb = frame;
-    s.floatsToLuma(in.data(), inverse.data(), fa.data(), n);
-    v.floatsToLuma(in.data(), inverse.data(), fb.data(), n);
-    ASSERT_EQ(fa, fb) << "n " << n;
+    fa.resize(2 * n + 8, 0x5A);
+    fb.resize(2 * n + 8, 0x5A);
+    Scalar().floatsToLuma(in.data(), inverse.data(), fa.data(), n);
+    Simd().floatsToLuma(in.data(), inverse.data(), fb.data(), n);
+    ASSERT_EQ(fa, fb);
     for (int32_t x = 0; x < n; ++x) ASSERT_EQ(fa[2 * x + 1], frame[2 * x + 1]);
 
     std::vector<uint16_t> la(n + 8, 0xABCD), lb(n + 8, 0xABCD);
-    s.floatsToSamples(in.data(), inverse.data(), la.data(), n);
-    v.floatsToSamples(in.data(), inverse.data(), lb.data(), n);
-    ASSERT_EQ(la, lb) << "n " << n;
+    Scalar().floatsToSamples(in.data(), inverse.data(), la.data(), n);
+    Simd().floatsToSamples(in.data(), inverse.data(), lb.data(), n);
+    ASSERT_EQ(la, lb);
     EXPECT_EQ(la[n], 0xABCD);
+
+    std::vector<uint16_t> sa(n + 8, 0xABCD), sb(n + 8, 0xABCD);
+    Scalar().lumaToSamples(frame.data(), sa.data(), n);
+    Simd().lumaToSamples(frame.data(), sb.data(), n);
+    ASSERT_EQ(sa, sb);
+    for (int32_t x = 0; x < n; ++x) ASSERT_EQ(sa[x], frame[2 * x]);
+    EXPECT_EQ(sb[n], 0xABCD);
   }
 }
 
 // Both resampling kernels on every common table and on random sizes.
-TEST(LineKernels, Sse2MatchesScalarOnResampling) {
-  if (!RealSse2()) GTEST_SKIP() << "no SSE2 on this processor";
-  const line::Kernels& s = line::ScalarKernels();
-  const line::Kernels& v = *line::Sse2Kernels();
+TEST_P(LineSimdKernels, ResamplingMatchesScalar) {
   std::mt19937 rng(11);
   std::vector<SizeCase> cases(std::begin(kCommon), std::end(kCommon));
   std::uniform_int_distribution<int> sizes(16, 1100), byte(0, 255);
@@ -329,14 +366,14 @@ TEST(LineKernels, Sse2MatchesScalarOnResampling) {
       std::vector<float> window(c.destination);
       for (float& f : window) f = 0.08f + byte(rng) / 270.0f;
       std::vector<float> a(c.destination), b(c.destination);
-      s.resampleToFloats(*t, line.data(), window.data(), a.data());
-      v.resampleToFloats(*t, line.data(), window.data(), b.data());
+      Scalar().resampleToFloats(*t, line.data(), window.data(), a.data());
+      Simd().resampleToFloats(*t, line.data(), window.data(), b.data());
       ASSERT_EQ(0, std::memcmp(a.data(), b.data(), 4 * a.size()));
       std::vector<uint8_t> frame(2 * c.destination);
       for (uint8_t& x : frame) x = static_cast<uint8_t>(byte(rng));
       std::vector<uint8_t> fa = frame, fb = frame;
-      s.resampleToLuma(*t, line.data(), fa.data());
-      v.resampleToLuma(*t, line.data(), fb.data());
+      Scalar().resampleToLuma(*t, line.data(), fa.data());
+      Simd().resampleToLuma(*t, line.data(), fb.data());
       ASSERT_EQ(fa, fb);
       for (int32_t x = 0; x < c.destination; ++x) ASSERT_EQ(fa[2 * x + 1], frame[2 * x + 1]);
     }
@@ -344,10 +381,11 @@ TEST(LineKernels, Sse2MatchesScalarOnResampling) {
 }
 
 // Around every half and whole number of the byte range, one to four units in
-// the last place either side: the SSE2 rounding must agree with the scalar
-// one bit for bit (inverse 1.0 keeps the products exact).
-TEST(LineKernels, Sse2RoundingMatchesScalarNearHalves) {
-  if (!RealSse2()) GTEST_SKIP() << "no SSE2 on this processor";
+// the last place either side, under each rounding mode of the caller: the
+// SIMD rounding must agree with the scalar one bit for bit (inverse 1.0 keeps
+// the products exact) and hand the caller's mode back.
+#if defined(__i386__) || defined(__x86_64__)
+TEST_P(LineSimdKernels, RoundingMatchesScalarNearHalvesInEveryMode) {
   std::vector<float> in;
   for (int k = -3; k <= 258; ++k) {
     for (float base : {static_cast<float>(k), k + 0.5f}) {
@@ -363,32 +401,107 @@ TEST(LineKernels, Sse2RoundingMatchesScalarNearHalves) {
   }
   const int32_t n = static_cast<int32_t>(in.size());
   const std::vector<float> ones(n, 1.0f);
-  std::vector<uint16_t> a(n), b(n);
-  line::ScalarKernels().floatsToSamples(in.data(), ones.data(), a.data(), n);
-  line::Sse2Kernels()->floatsToSamples(in.data(), ones.data(), b.data(), n);
-  for (int32_t i = 0; i < n; ++i) {
-    ASSERT_EQ(a[i], b[i]) << in[i];
-    ASSERT_EQ(a[i], line::FloatToLuma(in[i])) << in[i];
+  const unsigned original = _mm_getcsr();
+  for (unsigned mode : {_MM_ROUND_NEAREST, _MM_ROUND_DOWN, _MM_ROUND_UP, _MM_ROUND_TOWARD_ZERO}) {
+    SCOPED_TRACE(testing::Message() << "rounding mode " << std::hex << mode);
+    _mm_setcsr((original & ~static_cast<unsigned>(_MM_ROUND_MASK)) | mode);
+    std::vector<uint16_t> a(n), b(n);
+    Scalar().floatsToSamples(in.data(), ones.data(), a.data(), n);
+    Simd().floatsToSamples(in.data(), ones.data(), b.data(), n);
+    std::vector<uint8_t> fa(2 * n, 0x33), fb(2 * n, 0x33);
+    Scalar().floatsToLuma(in.data(), ones.data(), fa.data(), n);
+    Simd().floatsToLuma(in.data(), ones.data(), fb.data(), n);
+    const unsigned after = _mm_getcsr() & _MM_ROUND_MASK;
+    _mm_setcsr(original);
+    EXPECT_EQ(after, mode);
+    for (int32_t i = 0; i < n; ++i) {
+      ASSERT_EQ(a[i], b[i]) << in[i];
+      ASSERT_EQ(a[i], line::FloatToLuma(in[i])) << in[i];
+      ASSERT_EQ(fa[2 * i], fb[2 * i]) << in[i];
+    }
+    ASSERT_EQ(fa, fb);
   }
   EXPECT_EQ(line::FloatToLuma(2.5f), 2);
   EXPECT_EQ(line::FloatToLuma(std::nextafter(2.5f, 3.0f)), 3);
 }
+#endif
 
-// The luma copy into the forward line: every length, nothing past n written.
-TEST(LineKernels, Sse2LumaToSamplesMatchesScalar) {
-  if (!RealSse2()) GTEST_SKIP() << "no SSE2 on this processor";
-  std::mt19937 rng(5);
-  std::uniform_int_distribution<int> byte(0, 255);
-  for (int32_t n = 1; n <= 70; ++n) {
-    std::vector<uint8_t> frame(2 * n);
-    for (uint8_t& b : frame) b = static_cast<uint8_t>(byte(rng));
-    std::vector<uint16_t> a(n + 8, 0xABCD), b(n + 8, 0xABCD);
-    line::ScalarKernels().lumaToSamples(frame.data(), a.data(), n);
-    line::Sse2Kernels()->lumaToSamples(frame.data(), b.data(), n);
-    ASSERT_EQ(a, b) << "n " << n;
-    for (int32_t x = 0; x < n; ++x) ASSERT_EQ(a[x], frame[2 * x]);
-    EXPECT_EQ(b[n], 0xABCD);
+// After every kernel the x87 registers are empty, so x87 arithmetic that
+// follows is exact. In the 32-bit build the MMX kernels use the real MMX
+// registers; x86_64 compilers may carry the same intrinsics in SSE
+// registers, where there is nothing to leave behind.
+TEST_P(LineSimdKernels, LeaveX87RegistersEmpty) {
+  TablePtr forward = MakeTable(720, 512), backward = MakeTable(512, 720);
+  ASSERT_TRUE(forward && backward);
+  std::vector<uint8_t> frame(2 * 720, 100);
+  std::vector<uint16_t> source(720, 100), middle(512, 100);
+  std::vector<float> window(720, 0.5f), rows(720, 50.0f);
+  const line::Kernels& k = Simd();
+  const struct {
+    const char* name;
+    std::function<void()> run;
+  } calls[] = {
+      {"lumaToFloats", [&] { k.lumaToFloats(frame.data(), window.data(), rows.data(), 720); }},
+      {"resampleToFloats", [&] { k.resampleToFloats(*forward, source.data(), window.data(), rows.data()); }},
+      {"floatsToLuma", [&] { k.floatsToLuma(rows.data(), window.data(), frame.data(), 720); }},
+      {"floatsToSamples", [&] { k.floatsToSamples(rows.data(), window.data(), middle.data(), 512); }},
+      {"resampleToLuma", [&] { k.resampleToLuma(*backward, middle.data(), frame.data()); }},
+      {"lumaToSamples", [&] { k.lumaToSamples(frame.data(), source.data(), 720); }},
+  };
+  volatile long double three = 3.0L, half = 0.5L;
+  x87::Empty();
+  for (const auto& call : calls) {
+    call.run();
+    EXPECT_EQ(x87::TagWord(), 0xFFFF) << call.name;
+    const long double product = x87::Product(three, half);
+    EXPECT_EQ(product, 1.5L) << call.name;
+    x87::Empty();  // one omission must not hide the next
   }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSets, LineSimdKernels, ::testing::ValuesIn(kSimdVariants),
+                         [](const ::testing::TestParamInfo<SimdVariant>& info) { return info.param.name; });
+
+// The probe above does see registers left in use: an MMX instruction without
+// EMMS shows in the tag word (on x86 builds).
+TEST(X87Probe, SeesRegistersLeftInUse) {
+#if defined(__i386__) || defined(__x86_64__)
+  x87::Empty();
+  ASSERT_EQ(x87::TagWord(), 0xFFFF);
+  x87::LeaveMmxInUse();
+  const uint16_t inUse = x87::TagWord();
+  x87::Empty();
+  EXPECT_NE(inUse, 0xFFFF);
+  EXPECT_EQ(x87::TagWord(), 0xFFFF);
+#else
+  GTEST_SKIP() << "no x87 registers on this processor";
+#endif
+}
+
+// SSE2 where the processor has it, MMX with SSE where it has SSE only, the
+// scalar kernels otherwise; unforced, the choice follows the processor (the
+// 32-bit tests under an emulated Pentium III take the MMX set here).
+TEST(LineKernelChoice, FollowsProcessorFeatures) {
+  platform::OverrideCpuFeatures(nullptr);
+  const platform::CpuFeatures detected = platform::Cpu();
+  const line::Kernels* expected = &line::ScalarKernels();
+  if (detected.sse2 && line::Sse2Kernels()) {
+    expected = line::Sse2Kernels();
+  } else if (detected.sse && line::MmxKernels()) {
+    expected = line::MmxKernels();
+  }
+  EXPECT_EQ(&line::SelectKernels(), expected);
+
+  platform::CpuFeatures none, sseOnly, sse2;
+  sseOnly.sse = true;
+  sse2.sse = sse2.sse2 = true;
+  platform::OverrideCpuFeatures(&none);
+  EXPECT_EQ(&line::SelectKernels(), &line::ScalarKernels());
+  platform::OverrideCpuFeatures(&sseOnly);
+  EXPECT_EQ(&line::SelectKernels(), line::MmxKernels() ? line::MmxKernels() : &line::ScalarKernels());
+  platform::OverrideCpuFeatures(&sse2);
+  EXPECT_EQ(&line::SelectKernels(), line::Sse2Kernels() ? line::Sse2Kernels() : &line::ScalarKernels());
+  platform::OverrideCpuFeatures(nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // LineTransform as the pipeline uses it: construction, the direct and the
 // resampling paths, row padding, saturation, chroma, the demonstration split,
-// and the SIMD path against the scalar one on whole frames.
+// and the SIMD paths against the scalar one on whole frames.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -251,13 +251,15 @@ TEST(LineTransform, DirectBackwardSaturatesBothEnds) {
   for (int32_t r = 0; r < h; ++r) std::copy(values, values + w, s.Row(r));
   std::vector<float> ones(size_t(w) * h, 1.0f);
   std::vector<uint8_t> frame(size_t(2) * w * h, 0x5A);
-  for (bool simd : {false, true}) {
-    platform::CpuFeatures scalar;  // nothing: forces the scalar kernels
-    platform::OverrideCpuFeatures(simd ? nullptr : &scalar);
+  platform::CpuFeatures scalar, sseOnly;  // nothing: forces the scalar kernels
+  sseOnly.sse = true;
+  const platform::CpuFeatures* paths[] = {&scalar, &sseOnly, nullptr};  // nullptr: the processor's own
+  for (int path = 0; path < 3; ++path) {
+    platform::OverrideCpuFeatures(paths[path]);
     std::vector<uint8_t> out = frame;
     lt.Backward(out.data(), s.data.data(), s.pitch, ones.data(), 1.0f, 0);
     for (int32_t r = 0; r < h; ++r) {
-      for (int32_t x = 0; x < w; ++x) EXPECT_EQ(out[(r * w + x) * 2], expected[x]) << "simd " << simd << " x " << x;
+      for (int32_t x = 0; x < w; ++x) EXPECT_EQ(out[(r * w + x) * 2], expected[x]) << "path " << path << " x " << x;
     }
     ExpectChromaEqual(out, frame);
   }
@@ -320,11 +322,16 @@ TEST(LineTransform, DemoFlagWritesUpperHalfOnly) {
   }
 }
 
-// Whole frames through both passes, SSE2 against scalar, with widths that
-// are not multiples of 4 or 8 (the tails take the scalar route).
-TEST(LineTransform, SimdMatchesScalarOnWholeFrames) {
+// Whole frames through both passes on every path the processor can take:
+// the full one, the one forced to "SSE, no SSE2" (MMX kernels) and the
+// scalar one, with widths that are not multiples of 4 or 8 (the tails take
+// the scalar route).
+TEST(LineTransform, SimdPathsMatchScalarOnWholeFrames) {
   platform::OverrideCpuFeatures(nullptr);
-  if (!platform::Cpu().sse2 || !line::Sse2Kernels()) GTEST_SKIP() << "no SSE2 on this processor";
+  const platform::CpuFeatures full = platform::Cpu();
+  platform::CpuFeatures sseOnly, scalar;
+  sseOnly.sse = full.sse;
+  const platform::CpuFeatures* paths[] = {&scalar, &sseOnly, nullptr};
   std::mt19937 rng(3);
   std::uniform_int_distribution<int> widths(17, 1100);
   std::vector<int32_t> ws = {720, 721, 722, 723, 725, 256, 512, 768, 640, 33};
@@ -339,22 +346,24 @@ TEST(LineTransform, SimdMatchesScalarOnWholeFrames) {
       ASSERT_TRUE(lt.IsUsable());
       const Windows win = Hamming(n, h);
       const std::vector<uint8_t> input = MakeFrame(w, h, Content::Detailed, w * 7 + n);
-      std::vector<float> result[2];
-      std::vector<uint8_t> frames[2];
-      for (int simd = 0; simd < 2; ++simd) {
-        platform::CpuFeatures scalar;
-        platform::OverrideCpuFeatures(simd ? nullptr : &scalar);
+      std::vector<float> result[3];
+      std::vector<uint8_t> frames[3];
+      for (int path = 0; path < 3; ++path) {
+        platform::OverrideCpuFeatures(paths[path]);
         Spectrum s(n, h, -1.0f);
-        frames[simd] = input;
-        lt.Forward(frames[simd].data(), s.data.data(), s.pitch, win.window.data());
-        result[simd] = s.data;
+        frames[path] = input;
+        lt.Forward(frames[path].data(), s.data.data(), s.pitch, win.window.data());
+        result[path] = s.data;
         // Disturb the rows a little so the backward pass sees non-integers.
         for (size_t i = 0; i < s.data.size(); ++i) s.data[i] = s.data[i] * 1.37f - 20.0f;
-        lt.Backward(frames[simd].data(), s.data.data(), s.pitch, win.inverse.data(), 1.0f, 0);
+        lt.Backward(frames[path].data(), s.data.data(), s.pitch, win.inverse.data(), 1.0f, 0);
       }
       platform::OverrideCpuFeatures(nullptr);
-      ASSERT_EQ(0, std::memcmp(result[0].data(), result[1].data(), result[0].size() * 4));
-      ASSERT_EQ(frames[0], frames[1]);
+      for (int path = 1; path < 3; ++path) {
+        SCOPED_TRACE(path == 1 ? "SSE only" : "full");
+        ASSERT_EQ(0, std::memcmp(result[0].data(), result[path].data(), result[0].size() * 4));
+        ASSERT_EQ(frames[0], frames[path]);
+      }
       ExpectChromaEqual(frames[0], input);
     }
   }

@@ -149,21 +149,34 @@ void D3d9Canvas::BeginScene() {
 
 void D3d9Canvas::DrawLineStrip(const Vertex* vertices, int32_t count) {
   if (device_ == nullptr || vertexBuffer_ == nullptr || count < 2) return;
-  // The buffer holds 2 x width vertices; longer strips are drawn in pieces
-  // that share their end points.
+  // The buffer holds 2 x width vertices; a longer strip goes in pieces that
+  // share their end points.
   const int32_t room = 2 * width_;
   for (int32_t first = 0; first < count - 1; first += room - 1) {
     const int32_t n = count - first < room ? count - first : room;
-    void* data = nullptr;
-    if (FAILED(vertexBuffer_->Lock(0, n * kVertexBytes, &data, 0))) return;
-    std::memcpy(data, vertices + first, n * kVertexBytes);
-    vertexBuffer_->Unlock();
-    device_->DrawPrimitive(D3DPT_LINESTRIP, 0, n - 1);
+    if (static_cast<int32_t>(pending_.size()) + n > room) FlushStrips();
+    pendingStrips_.emplace_back(static_cast<int32_t>(pending_.size()), n);
+    pending_.insert(pending_.end(), vertices + first, vertices + first + n);
   }
+}
+
+void D3d9Canvas::FlushStrips() {
+  if (!pending_.empty()) {
+    void* data = nullptr;
+    const UINT bytes = static_cast<UINT>(pending_.size()) * kVertexBytes;
+    if (SUCCEEDED(vertexBuffer_->Lock(0, bytes, &data, 0))) {
+      std::memcpy(data, pending_.data(), bytes);
+      vertexBuffer_->Unlock();
+      for (const auto& strip : pendingStrips_) device_->DrawPrimitive(D3DPT_LINESTRIP, strip.first, strip.second - 1);
+    }
+  }
+  pending_.clear();
+  pendingStrips_.clear();
 }
 
 void D3d9Canvas::EndScene() {
   if (device_ == nullptr || vertexBuffer_ == nullptr) return;
+  FlushStrips();
   device_->EndScene();
   device_->SetRenderState(D3DRS_COLORWRITEENABLE, kAllChannels);
 }

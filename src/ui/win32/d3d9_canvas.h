@@ -15,6 +15,9 @@
 #include <windows.h>
 #include <d3d9.h>
 
+#include <utility>
+#include <vector>
+
 #include "ui/spectrum_canvas.h"
 
 namespace qrx {
@@ -45,6 +48,7 @@ class D3d9Canvas : public SpectrumCanvas {
   void CreateDevice();
   void ReleaseDevice();
   void CopyToControl();
+  void FlushStrips();
 
   HWND control_;
   HWND deviceWindow_;  // the control, or the hidden window when copying
@@ -56,6 +60,11 @@ class D3d9Canvas : public SpectrumCanvas {
   IDirect3DSurface9* image_ = nullptr;
   int32_t imageWidth_ = 0, imageHeight_ = 0;
   IDirect3DVertexBuffer9* vertexBuffer_ = nullptr;
+  // The strips of a scene gather here and go to the vertex buffer in as few
+  // locks as its room allows (a lock waits for the device to finish with
+  // the buffer).
+  std::vector<Vertex> pending_;
+  std::vector<std::pair<int32_t, int32_t>> pendingStrips_;  // first vertex, count
   D3DPRESENT_PARAMETERS present_ = {};
 };
 

@@ -208,12 +208,9 @@ class Suggester {
       if (d.order == 0) continue;
       accepted.push_back(p);
       out.push_back(Make(p.q, p.k, p.heightDb, d, false));
-      // Column 0 holds both vertical frequencies of a pattern with no (or
-      // little) horizontal frequency; the mirror half needs its own filter.
-      const int32_t twinQ = engine_.Rows() - p.q;
-      if (p.k - lobeK_ - 0.5 < 0.0 && twinQ < engine_.Rows() && !Covered(out, twinQ, 0)) {
-        out.push_back(Make(twinQ, 0, p.heightDb, d, true));
-      }
+      const std::vector<std::pair<int32_t, int32_t>> centres = Centres(p);
+      if (centres.size() > 1 && !Covered(out, centres[1].first, centres[1].second))
+        out.push_back(Make(centres[1].first, centres[1].second, p.heightDb, d, true));
     }
     return out;
   }
@@ -368,16 +365,33 @@ class Suggester {
     return m + D * (1.0 - m);
   }
 
+  // Column 0 holds both vertical frequencies of a pattern with no (or
+  // little) horizontal frequency: such a peak gets a second Dot on the
+  // mirror half, of the same shape.
+  bool HasTwin(const Peak& p) const { return p.k - lobeK_ - 0.5 < 0.0 && p.q > 0; }
+  // The centres of the Dots a peak gets: its own, and the twin's.
+  std::vector<std::pair<int32_t, int32_t>> Centres(const Peak& p) const {
+    std::vector<std::pair<int32_t, int32_t>> centres = {{p.q, p.k}};
+    if (HasTwin(p)) centres.emplace_back(engine_.Rows() - p.q, 0);
+    return centres;
+  }
+
   // The pattern behind a peak, as the first frame holds it: a * cos +
   // b * sin at the peak's frequency (least squares over the main lobe,
   // against the engine's transform of the windowed pattern). Leaves the
-  // pattern's spectrum over the region in pattern and the first frame's
-  // spectrum less the pattern, the picture's own, in picture.
-  double PatternAmplitude(const Peak& p, int32_t spanK, int32_t spanQ, std::vector<std::complex<double>>* pattern,
+  // first frame's spectrum less the pattern, the picture's own, in picture:
+  // over the region around each of the peak's Dots, one after the other.
+  double PatternAmplitude(const Peak& p, int32_t spanK, int32_t spanQ,
                           std::vector<std::complex<double>>* picture) const {
     const int32_t N = engine_.N(), M = engine_.M(), H = engine_.H(), L = engine_.L(), pitch = work_.Pitch();
     const double fx = p.k + p.fracK, fy = -(p.q - Half() + p.fracQ);
-    const int32_t widthK = 2 * spanK + 1, widthQ = 2 * spanQ + 1;
+    const size_t cells = static_cast<size_t>(2 * spanK + 1) * (2 * spanQ + 1);
+    const std::vector<std::pair<int32_t, int32_t>> centres = Centres(p);
+    auto cellOf = [&](size_t plane, int32_t dq, int32_t dk, int32_t* q, int32_t* k) {
+      *q = centres[plane].first + dq;
+      *k = centres[plane].second + dk;
+      return *q >= 0 && *q < M && *k >= 0 && *k < engine_.Bins();
+    };
     std::vector<std::complex<double>> shapes[2];
     for (int part = 0; part < 2; ++part) {
       float* rows = work_.Spectrum();
@@ -389,23 +403,24 @@ class Suggester {
               static_cast<float>(work_.Window()[static_cast<size_t>(m) * L + n] * (part == 0 ? std::cos(phase) : std::sin(phase)));
         }
       work_.Transform(+1);
-      shapes[part].assign(static_cast<size_t>(widthK) * widthQ, 0.0);
-      for (int32_t dq = -spanQ, i = 0; dq <= spanQ; ++dq)
-        for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i) {
-          const int32_t q = p.q + dq, k = p.k + dk;
-          if (q < 0 || q >= M || k < 0 || k >= engine_.Bins()) continue;
-          const float* cell = rows + (static_cast<size_t>(q) * pitch + k) * 2;
-          shapes[part][static_cast<size_t>(i)] = {cell[0], cell[1]};
-        }
+      shapes[part].assign(cells * centres.size(), 0.0);
+      for (size_t plane = 0, i = 0; plane < centres.size(); ++plane)
+        for (int32_t dq = -spanQ; dq <= spanQ; ++dq)
+          for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i) {
+            int32_t q, k;
+            if (!cellOf(plane, dq, dk, &q, &k)) continue;
+            const float* cell = rows + (static_cast<size_t>(q) * pitch + k) * 2;
+            shapes[part][i] = {cell[0], cell[1]};
+          }
     }
     // Normal equations over the main lobe.
     double cc = 0, cs = 0, ss = 0, cy = 0, sy = 0;
     const int32_t rk = static_cast<int32_t>(std::ceil(lobeK_)), rq = static_cast<int32_t>(std::ceil(lobeQ_));
     for (int32_t dq = -rq; dq <= rq; ++dq)
       for (int32_t dk = -rk; dk <= rk; ++dk) {
-        const int32_t q = p.q + dq, k = p.k + dk;
-        if (q < 0 || q >= M || k < 0 || k >= engine_.Bins()) continue;
-        const size_t i = static_cast<size_t>(dq + spanQ) * widthK + (dk + spanK);
+        int32_t q, k;
+        if (!cellOf(0, dq, dk, &q, &k)) continue;
+        const size_t i = static_cast<size_t>(dq + spanQ) * (2 * spanK + 1) + (dk + spanK);
         const std::complex<double> c = shapes[0][i], sn = shapes[1][i];
         const std::complex<double> y = first_[static_cast<size_t>(q) * engine_.Bins() + k];
         cc += std::norm(c);
@@ -417,50 +432,59 @@ class Suggester {
     const double det = cc * ss - cs * cs;
     const double a = det != 0.0 ? (cy * ss - sy * cs) / det : 0.0;
     const double b = det != 0.0 ? (sy * cc - cy * cs) / det : 0.0;
-    pattern->assign(shapes[0].size(), 0.0);
-    picture->assign(shapes[0].size(), 0.0);
-    for (int32_t dq = -spanQ, i = 0; dq <= spanQ; ++dq)
-      for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i) {
-        const int32_t q = p.q + dq, k = p.k + dk;
-        if (q < 0 || q >= M || k < 0 || k >= engine_.Bins()) continue;
-        const std::complex<double> model = a * shapes[0][static_cast<size_t>(i)] + b * shapes[1][static_cast<size_t>(i)];
-        (*pattern)[static_cast<size_t>(i)] = model;
-        // Other peaks' lobes are interference too: taking them is no loss.
-        const bool other = IsInterference(q, k) && (std::abs(dq) > rq || std::abs(dk) > rk);
-        (*picture)[static_cast<size_t>(i)] =
-            other ? 0.0 : std::complex<double>(first_[static_cast<size_t>(q) * engine_.Bins() + k]) - model;
-      }
+    picture->assign(cells * centres.size(), 0.0);
+    for (size_t plane = 0, i = 0; plane < centres.size(); ++plane)
+      for (int32_t dq = -spanQ; dq <= spanQ; ++dq)
+        for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i) {
+          int32_t q, k;
+          if (!cellOf(plane, dq, dk, &q, &k)) continue;
+          // Other peaks' lobes are interference too: taking them is no loss.
+          const bool own = plane == 0 && std::abs(dq) <= rq && std::abs(dk) <= rk;
+          if (IsInterference(q, k) && !own) continue;
+          (*picture)[i] = std::complex<double>(first_[static_cast<size_t>(q) * engine_.Bins() + k]) -
+                          (a * shapes[0][i] + b * shapes[1][i]);
+        }
     return std::hypot(a, b);
   }
 
-  // What a notch (1 - w over the region) takes from the picture itself, as
-  // the mean square over the output picture: the picture's spectrum over
-  // the notch, transformed back and divided by the window as the plug-in
-  // does. The window's small edge weights make this much more than the
-  // energy taken from the spectrum, above all for narrow notches next to
-  // strong picture content.
-  double PictureLoss(const Peak& p, int32_t spanK, int32_t spanQ, const std::vector<std::complex<double>>& picture,
-                     const std::vector<double>& removed) const {
+  // What a notch (1 - w over the region) takes from the picture itself: the
+  // picture's spectrum over the notch, transformed back and divided by the
+  // window as the plug-in does. The window's small edge weights make this
+  // much more than the energy taken from the spectrum, above all for narrow
+  // notches next to strong picture content. Also how much of it lies at the
+  // pattern's own frequency (carrier: cos and sin of the pattern's phase
+  // over the picture), where it shows as interference left.
+  struct Loss {
+    double meanSquare;
+    double atPattern;  // amplitude
+  };
+  Loss PictureLoss(const Peak& p, int32_t spanK, int32_t spanQ, const std::vector<std::complex<double>>& picture,
+                   const std::vector<double>& removed, const std::vector<std::complex<double>>& carrier) const {
     const int32_t M = engine_.M(), H = engine_.H(), L = engine_.L(), pitch = work_.Pitch();
     float* rows = work_.Spectrum();
     std::fill(rows, rows + static_cast<size_t>(M) * pitch * 2, 0.0f);
-    for (int32_t dq = -spanQ, i = 0; dq <= spanQ; ++dq)
-      for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i) {
-        const int32_t q = p.q + dq, k = p.k + dk;
-        const double u = removed[static_cast<size_t>(i)];
-        if (u < 1e-7 || q < 0 || q >= M || k < 0 || k >= engine_.Bins()) continue;
-        float* cell = rows + (static_cast<size_t>(q) * pitch + k) * 2;
-        cell[0] = static_cast<float>(u * picture[static_cast<size_t>(i)].real());
-        cell[1] = static_cast<float>(u * picture[static_cast<size_t>(i)].imag());
-      }
+    const std::vector<std::pair<int32_t, int32_t>> centres = Centres(p);
+    for (size_t plane = 0, i = 0; plane < centres.size(); ++plane)
+      for (int32_t dq = -spanQ, j = 0; dq <= spanQ; ++dq)
+        for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i, ++j) {
+          const int32_t q = centres[plane].first + dq, k = centres[plane].second + dk;
+          const double u = removed[static_cast<size_t>(j)];
+          if (u < 1e-7 || q < 0 || q >= M || k < 0 || k >= engine_.Bins()) continue;
+          float* cell = rows + (static_cast<size_t>(q) * pitch + k) * 2;
+          cell[0] += static_cast<float>(u * picture[i].real());
+          cell[1] += static_cast<float>(u * picture[i].imag());
+        }
     work_.Transform(-1);
     double sum = 0.0;
-    for (int32_t m = 0; m < H; ++m)
-      for (int32_t n = 0; n < L; ++n) {
-        const double v = rows[static_cast<size_t>(m) * pitch * 2 + n] * work_.InverseWindow()[static_cast<size_t>(m) * L + n];
+    std::complex<double> projection = 0.0;
+    for (int32_t m = 0, i = 0; m < H; ++m)
+      for (int32_t n = 0; n < L; ++n, ++i) {
+        const double v = rows[static_cast<size_t>(m) * pitch * 2 + n] * work_.InverseWindow()[static_cast<size_t>(i)];
         sum += v * v;
+        projection += v * carrier[static_cast<size_t>(i)];
       }
-    return sum / (static_cast<double>(H) * L);
+    const double count = static_cast<double>(H) * L;
+    return Loss{sum / count, 2.0 * std::abs(projection) / count};
   }
 
   // The Dot that leaves the least error in the output picture: the pattern
@@ -490,14 +514,56 @@ class Suggester {
       weightsQ.push_back(std::move(wq));
     }
     const ResidualEnergy residual(rowModel_, colModel_, p.fracK, p.fracQ, spanK, spanQ);
-    std::vector<std::complex<double>> patternSpectrum, picture;
-    const double amplitude = PatternAmplitude(p, spanK, spanQ, &patternSpectrum, &picture);
+    std::vector<std::complex<double>> picture;
+    const double amplitude = PatternAmplitude(p, spanK, spanQ, &picture);
+    std::vector<std::complex<double>> carrier(static_cast<size_t>(engine_.H()) * engine_.L());
+    for (int32_t m = 0, i = 0; m < engine_.H(); ++m)
+      for (int32_t n = 0; n < engine_.L(); ++n, ++i)
+        carrier[static_cast<size_t>(i)] = std::polar(1.0, -2.0 * kPi * ((p.k + p.fracK) * n / engine_.N() - (p.q - Half() + p.fracQ) * m / engine_.M()));
     // The pattern's mean square: a real pattern is two complex halves.
     const double pattern = 0.5 * amplitude * amplitude;
 
-    Design best, fallback;
-    double bestError = pattern, fallbackError = pattern;
     std::vector<double> removed(static_cast<size_t>(widthK) * widthQ);  // 1 - w per cell
+    // The error a Dot leaves (infinite when it reaches zero frequency), and
+    // its removal as the measure would see it.
+    auto evaluate = [&](Design* d) {
+      if (d->a < 1 || d->b < 1 || DcWeight(p.q, p.k, *d) < kDcKeep) return std::numeric_limits<double>::infinity();
+      for (int32_t dq = -spanQ, i = 0; dq <= spanQ; ++dq)
+        for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i)
+          removed[static_cast<size_t>(i)] = (1.0 - m) * (1.0 - qrx::DotPass(dk, dq, d->a, d->b, d->order));
+      double left = 0.0;  // worst fraction of the pattern's amplitude left
+      for (size_t j = 0; j < weightsK.size(); ++j) {
+        double taken = 0.0;
+        for (int32_t iq = 0, i = 0; iq < widthQ; ++iq) {
+          double row = 0.0;
+          for (int32_t ik = 0; ik < widthK; ++ik, ++i) row += removed[static_cast<size_t>(i)] * weightsK[j][static_cast<size_t>(ik)];
+          taken += row * weightsQ[j][static_cast<size_t>(iq)];
+        }
+        left = std::max(left, std::fabs(1.0 - taken));
+      }
+      // What the measure sees at the pattern's frequency: the pattern left
+      // and the picture taken there, at worst adding up.
+      const Loss loss = PictureLoss(p, spanK, spanQ, picture, removed, carrier);
+      left += amplitude > 0.0 ? loss.atPattern / amplitude : 0.0;
+      d->removalDb = -20.0 * std::log10(std::max(left, 1e-12));
+      return pattern * residual.Left(removed) + loss.meanSquare;
+    };
+    // Reaching the target first, then at least the least removal that
+    // counts, then the least error; nothing that leaves more than the
+    // pattern itself.
+    Design chosen;
+    double chosenError = pattern;
+    int chosenTier = -1;
+    auto consider = [&](Design d) {
+      const double error = evaluate(&d);
+      const int tier = d.removalDb >= target ? 2 : d.removalDb >= limits_.leastRemovalDb ? 1 : 0;
+      if (error >= pattern || tier < chosenTier || (tier == chosenTier && error >= chosenError)) return false;
+      chosen = d;
+      chosenError = error;
+      chosenTier = tier;
+      return true;
+    };
+    // Ellipses of the main lobe's proportions, from its size up...
     for (int32_t order : {1, 2, 3, 4, 6}) {
       int32_t lastA = 0, lastB = 0;
       for (double scale : {1.0, 1.25, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, maxScale}) {
@@ -506,34 +572,19 @@ class Suggester {
         if (a == lastA && b == lastB) continue;
         lastA = a;
         lastB = b;
-        Design d{a, b, order, strength, 0.0};
-        if (DcWeight(p.q, p.k, d) < kDcKeep) break;  // wider ones reach it too
-        for (int32_t dq = -spanQ, i = 0; dq <= spanQ; ++dq)
-          for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i)
-            removed[static_cast<size_t>(i)] = (1.0 - m) * (1.0 - qrx::DotPass(dk, dq, a, b, order));
-        double left = 0.0;  // worst fraction of the pattern's amplitude left
-        for (size_t j = 0; j < weightsK.size(); ++j) {
-          double taken = 0.0;
-          for (int32_t iq = 0, i = 0; iq < widthQ; ++iq) {
-            double row = 0.0;
-            for (int32_t ik = 0; ik < widthK; ++ik, ++i) row += removed[static_cast<size_t>(i)] * weightsK[j][static_cast<size_t>(ik)];
-            taken += row * weightsQ[j][static_cast<size_t>(iq)];
-          }
-          left = std::max(left, std::fabs(1.0 - taken));
-        }
-        d.removalDb = -20.0 * std::log10(std::max(left, 1e-12));
-        const double error = pattern * residual.Left(removed) + PictureLoss(p, spanK, spanQ, picture, removed);
-        if (d.removalDb >= target && error < bestError) {
-          best = d;
-          bestError = error;
-        }
-        if (error < fallbackError) {
-          fallback = d;
-          fallbackError = error;
-        }
+        consider(Design{a, b, order, strength, 0.0});
       }
     }
-    return best.order != 0 ? best : fallback;
+    // ... then the best one's neighbours of other proportions.
+    for (int round = 0; round < 4 && chosen.order != 0; ++round) {
+      const Design centre = chosen;
+      bool moved = false;
+      for (int32_t da = -1; da <= 1; ++da)
+        for (int32_t db = -2; db <= 2; ++db)
+          if (da != 0 || db != 0) moved |= consider(Design{centre.a + da, centre.b + db, centre.order, strength, 0.0});
+      if (!moved) break;
+    }
+    return chosen;
   }
 
   // kHz values that the engine converts back to exactly the wanted cells.

@@ -25,7 +25,7 @@ struct SuggestedFilter {
 struct SuggestLimits {
   // A peak must stand this far above the highest of its background
   // estimates to count as interference.
-  double minHeightDb = 20.0;
+  double minHeightDb = 16.0;
   // ... and have at least this amplitude in luma levels: the quantisation
   // of a strong pattern leaves faint harmonics that need no filter.
   double minAmplitude = 1.0;
@@ -34,9 +34,12 @@ struct SuggestLimits {
   // would take picture structure with the interference.
   int32_t zeroZoneKHzX = 230;
   int32_t zeroZoneKHzY = 230;
-  // The least a filter must take off the pattern's amplitude (at its own
-  // frequency) when it can without costing the picture more.
+  // What a filter should take off the pattern's amplitude at its own
+  // frequency, and the least that counts as removed: filters are chosen
+  // for the least error in the picture among those that reach the first,
+  // failing that the second.
   double minRemovalDb = 26.0;
+  double leastRemovalDb = 20.0;
   // Most filters suggested (strongest peaks first).
   int32_t maxFilters = 16;
 };

@@ -105,23 +105,35 @@ class ResidualEnergy {
     const int32_t N = rows.Length(), M = cols.Length();
     for (size_t n = kStep / 2; n < rows.Window().size(); n += kStep) samplesN_.push_back(static_cast<int32_t>(n));
     for (size_t m = kStep / 2; m < cols.Window().size(); m += kStep) samplesM_.push_back(static_cast<int32_t>(m));
-    basisK_.resize(samplesN_.size() * widthK_);
-    basisQ_.resize(samplesM_.size() * widthQ_);
+    const size_t nn = samplesN_.size(), nm = samplesM_.size();
+    // Real and imaginary parts apart, so that the sums below vectorise.
+    basisK_[0].resize(static_cast<size_t>(widthK_) * nn);
+    basisK_[1].resize(static_cast<size_t>(widthK_) * nn);
+    basisQ_[0].resize(nm * static_cast<size_t>(widthQ_));
+    basisQ_[1].resize(nm * static_cast<size_t>(widthQ_));
     for (int32_t ik = 0; ik < widthK_; ++ik) {
       const std::complex<double> g = rows.Transform(ik - spanK - fk) / static_cast<double>(N);
-      for (size_t j = 0; j < samplesN_.size(); ++j)
-        basisK_[j * widthK_ + ik] = g * std::polar(1.0, 2.0 * kPi * (ik - spanK) * samplesN_[j] / N);
+      for (size_t j = 0; j < nn; ++j) {
+        const std::complex<double> b = g * std::polar(1.0, 2.0 * kPi * (ik - spanK) * samplesN_[j] / N);
+        basisK_[0][static_cast<size_t>(ik) * nn + j] = b.real();
+        basisK_[1][static_cast<size_t>(ik) * nn + j] = b.imag();
+      }
     }
     for (int32_t iq = 0; iq < widthQ_; ++iq) {
       const std::complex<double> g = cols.Transform(iq - spanQ - fq) / static_cast<double>(M);
-      for (size_t i = 0; i < samplesM_.size(); ++i)
-        basisQ_[i * widthQ_ + iq] = g * std::polar(1.0, 2.0 * kPi * (iq - spanQ) * samplesM_[i] / M);
+      for (size_t i = 0; i < nm; ++i) {
+        const std::complex<double> b = g * std::polar(1.0, 2.0 * kPi * (iq - spanQ) * samplesM_[i] / M);
+        basisQ_[0][i * widthQ_ + iq] = b.real();
+        basisQ_[1][i * widthQ_ + iq] = b.imag();
+      }
     }
-    for (size_t i = 0; i < samplesM_.size(); ++i)
-      for (size_t j = 0; j < samplesN_.size(); ++j) {
+    for (size_t i = 0; i < nm; ++i)
+      for (size_t j = 0; j < nn; ++j) {
         const double wr = rows.Window()[static_cast<size_t>(samplesN_[j])], ws = cols.Window()[static_cast<size_t>(samplesM_[i])];
+        const std::complex<double> c = std::polar(1.0, 2.0 * kPi * (fk * samplesN_[j] / N + fq * samplesM_[i] / M));
         inverse_.push_back(1.0 / (wr * ws));
-        carrier_.push_back(std::polar(1.0, 2.0 * kPi * (fk * samplesN_[j] / N + fq * samplesM_[i] / M)));
+        carrier_[0].push_back(c.real());
+        carrier_[1].push_back(c.imag());
       }
   }
 
@@ -132,37 +144,61 @@ class ResidualEnergy {
     int32_t q0 = widthQ_, q1 = -1, k0 = widthK_, k1 = -1;
     for (int32_t iq = 0; iq < widthQ_; ++iq)
       for (int32_t ik = 0; ik < widthK_; ++ik)
-        if (removed[static_cast<size_t>(iq) * widthK_ + ik] > 1e-7) {
+        if (removed[static_cast<size_t>(iq) * widthK_ + ik] > 1e-6) {
           q0 = std::min(q0, iq);
           q1 = std::max(q1, iq);
           k0 = std::min(k0, ik);
           k1 = std::max(k1, ik);
         }
     const size_t nn = samplesN_.size(), nm = samplesM_.size();
-    std::vector<std::complex<double>> partial(static_cast<size_t>(std::max(0, q1 - q0 + 1)) * nn);
-    for (int32_t iq = q0; iq <= q1; ++iq)
-      for (size_t j = 0; j < nn; ++j) {
-        std::complex<double> acc = 0.0;
-        const std::complex<double>* basis = &basisK_[j * widthK_];
-        const double* u = &removed[static_cast<size_t>(iq) * widthK_];
-        for (int32_t ik = k0; ik <= k1; ++ik) acc += u[ik] * basis[ik];
-        partial[static_cast<size_t>(iq - q0) * nn + j] = acc;
+    const size_t rowsUsed = static_cast<size_t>(std::max(0, q1 - q0 + 1));
+    // Along the lines: for each row of the region, the sum over its columns.
+    std::vector<double> partial[2] = {std::vector<double>(rowsUsed * nn), std::vector<double>(rowsUsed * nn)};
+    for (int32_t iq = q0; iq <= q1; ++iq) {
+      double* pr = &partial[0][static_cast<size_t>(iq - q0) * nn];
+      double* pi = &partial[1][static_cast<size_t>(iq - q0) * nn];
+      for (int32_t ik = k0; ik <= k1; ++ik) {
+        const double u = removed[static_cast<size_t>(iq) * widthK_ + ik];
+        if (u == 0.0) continue;
+        const double* br = &basisK_[0][static_cast<size_t>(ik) * nn];
+        const double* bi = &basisK_[1][static_cast<size_t>(ik) * nn];
+        for (size_t j = 0; j < nn; ++j) {
+          pr[j] += u * br[j];
+          pi[j] += u * bi[j];
+        }
       }
+    }
+    // Down the columns, and what is left at each sample.
+    std::vector<double> tr(nn), ti(nn);
     double sum = 0.0;
-    for (size_t i = 0; i < nm; ++i)
-      for (size_t j = 0; j < nn; ++j) {
-        std::complex<double> taken = 0.0;
-        for (int32_t iq = q0; iq <= q1; ++iq) taken += basisQ_[i * widthQ_ + iq] * partial[static_cast<size_t>(iq - q0) * nn + j];
-        sum += std::norm(carrier_[i * nn + j] - taken * inverse_[i * nn + j]);
+    for (size_t i = 0; i < nm; ++i) {
+      std::fill(tr.begin(), tr.end(), 0.0);
+      std::fill(ti.begin(), ti.end(), 0.0);
+      for (int32_t iq = q0; iq <= q1; ++iq) {
+        const double cr = basisQ_[0][i * widthQ_ + iq], ci = basisQ_[1][i * widthQ_ + iq];
+        const double* pr = &partial[0][static_cast<size_t>(iq - q0) * nn];
+        const double* pi = &partial[1][static_cast<size_t>(iq - q0) * nn];
+        for (size_t j = 0; j < nn; ++j) {
+          tr[j] += cr * pr[j] - ci * pi[j];
+          ti[j] += cr * pi[j] + ci * pr[j];
+        }
       }
+      const double* inv = &inverse_[i * nn];
+      const double* car = &carrier_[0][i * nn];
+      const double* cai = &carrier_[1][i * nn];
+      for (size_t j = 0; j < nn; ++j) {
+        const double re = car[j] - tr[j] * inv[j], im = cai[j] - ti[j] * inv[j];
+        sum += re * re + im * im;
+      }
+    }
     return sum / static_cast<double>(nn * nm);
   }
 
  private:
-  static constexpr size_t kStep = 4;
+  static constexpr size_t kStep = 8;
   int32_t widthK_, widthQ_;
   std::vector<int32_t> samplesN_, samplesM_;
-  std::vector<std::complex<double>> basisK_, basisQ_, carrier_;
+  std::vector<double> basisK_[2], basisQ_[2], carrier_[2];  // real, imaginary
   std::vector<double> inverse_;
 };
 
@@ -200,12 +236,21 @@ class Suggester {
     MarkInterference(peaks);
     std::sort(peaks.begin(), peaks.end(), [](const Peak& x, const Peak& y) { return x.level > y.level; });
     std::vector<SuggestedFilter> out;
-    std::vector<Peak> accepted;
+    std::vector<Peak> accepted, rejected;
     for (const Peak& p : peaks) {
       if (static_cast<int32_t>(out.size()) >= limits_.maxFilters) break;
       if (Covered(out, p.q, p.k) || IsLeakage(accepted, p)) continue;
+      // A column-0 peak and its mirror are one pattern: the second of them
+      // goes the way of the first.
+      const bool mirrorRejected = std::any_of(rejected.begin(), rejected.end(), [&](const Peak& r) {
+        return HasTwin(p) && std::abs(r.q - (engine_.Rows() - p.q)) <= 1 && std::abs(r.k - p.k) <= 1;
+      });
+      if (mirrorRejected) continue;
       const Design d = DesignFor(p);
-      if (d.order == 0) continue;
+      if (d.order == 0) {
+        rejected.push_back(p);
+        continue;
+      }
       accepted.push_back(p);
       out.push_back(Make(p.q, p.k, p.heightDb, d, false));
       const std::vector<std::pair<int32_t, int32_t>> centres = Centres(p);
@@ -526,11 +571,18 @@ class Suggester {
     std::vector<double> removed(static_cast<size_t>(widthK) * widthQ);  // 1 - w per cell
     // The error a Dot leaves (infinite when it reaches zero frequency), and
     // its removal as the measure would see it.
+    double lastLoss = 0.0;
     auto evaluate = [&](Design* d) {
       if (d->a < 1 || d->b < 1 || DcWeight(p.q, p.k, *d) < kDcKeep) return std::numeric_limits<double>::infinity();
-      for (int32_t dq = -spanQ, i = 0; dq <= spanQ; ++dq)
-        for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i)
-          removed[static_cast<size_t>(i)] = (1.0 - m) * (1.0 - qrx::DotPass(dk, dq, d->a, d->b, d->order));
+      // Beyond reach * radius the Dot takes less than a millionth.
+      const double reach = std::pow(1e6, 0.5 / d->order) * std::max(d->a, d->b);
+      const int32_t boxK = std::min(spanK, static_cast<int32_t>(std::ceil(reach)));
+      const int32_t boxQ = std::min(spanQ, static_cast<int32_t>(std::ceil(reach)));
+      std::fill(removed.begin(), removed.end(), 0.0);
+      for (int32_t dq = -boxQ; dq <= boxQ; ++dq)
+        for (int32_t dk = -boxK; dk <= boxK; ++dk)
+          removed[static_cast<size_t>(dq + spanQ) * widthK + (dk + spanK)] =
+              (1.0 - m) * (1.0 - qrx::DotPass(dk, dq, d->a, d->b, d->order));
       double left = 0.0;  // worst fraction of the pattern's amplitude left
       for (size_t j = 0; j < weightsK.size(); ++j) {
         double taken = 0.0;
@@ -546,6 +598,7 @@ class Suggester {
       const Loss loss = PictureLoss(p, spanK, spanQ, picture, removed, carrier);
       left += amplitude > 0.0 ? loss.atPattern / amplitude : 0.0;
       d->removalDb = -20.0 * std::log10(std::max(left, 1e-12));
+      lastLoss = loss.meanSquare;
       return pattern * residual.Left(removed) + loss.meanSquare;
     };
     // Reaching the target first, then at least the least removal that
@@ -563,8 +616,13 @@ class Suggester {
       chosenTier = tier;
       return true;
     };
+    // When even a Dot of the main lobe's size takes more from the picture
+    // than the pattern holds, the peak is the picture's own.
+    Design smallest{std::max(1, static_cast<int32_t>(std::lround(lobeK_))),
+                    std::max(1, static_cast<int32_t>(std::lround(lobeQ_))), 2, strength, 0.0};
+    if (std::isfinite(evaluate(&smallest)) && lastLoss >= pattern) return Design();
     // Ellipses of the main lobe's proportions, from its size up...
-    for (int32_t order : {1, 2, 3, 4, 6}) {
+    for (int32_t order : {2, 3, 4, 6}) {
       int32_t lastA = 0, lastB = 0;
       for (double scale : {1.0, 1.25, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, maxScale}) {
         const int32_t a = std::max(1, static_cast<int32_t>(std::lround(scale * lobeK_)));

@@ -53,6 +53,15 @@ int RunSuggest(const SuggestRequest& r) {
   if (average.Frames() == 0) return Fail("no frames in " + r.input);
 
   const std::vector<SuggestedFilter> found = SuggestFilters(average);
+  const std::string text = qrx::FormatFilterText(ToFilterList(found));
+  if (!r.writeSettings.empty()) {
+    // Nothing to remove: processing off, so the channel passes unchanged
+    // instead of being resampled for nothing.
+    const int32_t procEnable = found.empty() ? 0 : 1;
+    if (!WriteChannelSettings(r.settings, r.writeSettings, r.keyLow, r.keyHigh, procEnable, text, &error))
+      return Fail(error);
+  }
+
   const qrx::FftEngine& e = average.Engine();
   std::fprintf(stderr, "qrx_host: %lld frames, FFT line %d: %zu filters\n", static_cast<long long>(average.Frames()),
                e.N(), found.size());
@@ -63,17 +72,8 @@ int RunSuggest(const SuggestRequest& r) {
                  f.spec.Fx, f.spec.Fy, f.column, f.row - e.Rows() / 2, e.Rows(), f.heightDb,
                  f.twin ? " (mirror half)" : "", f.spec.Wx, f.spec.Wy, f.spec.O, f.spec.S, f.predictedDb);
   }
-  const std::string text = qrx::FormatFilterText(ToFilterList(found));
   std::printf("Filter=%s\n", text.c_str());
   std::fflush(stdout);
-
-  if (!r.writeSettings.empty()) {
-    // Nothing to remove: processing off, so the channel passes unchanged
-    // instead of being resampled for nothing.
-    const int32_t procEnable = found.empty() ? 0 : 1;
-    if (!WriteChannelSettings(r.settings, r.writeSettings, r.keyLow, r.keyHigh, procEnable, text, &error))
-      return Fail(error);
-  }
   return 0;
 }
 

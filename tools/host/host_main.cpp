@@ -184,7 +184,12 @@ int RunStream(PluginModule& plugin, const Options& o) {
   while (o.maxFrames < 0 || frames < o.maxFrames) {
     const FrameReader::Result got = reader.Next(&frame);
     if (got == FrameReader::Result::kEnd) break;
-    if (got != FrameReader::Result::kFrame) {
+    if (got == FrameReader::Result::kError) {
+      std::fprintf(stderr, "qrx_host: cannot read %s\n", o.input.c_str());
+      status = 1;
+      break;
+    }
+    if (got == FrameReader::Result::kTruncated) {
       std::fprintf(stderr, "qrx_host: last frame incomplete (%zu of %zu bytes), dropped\n", reader.BytesRead(),
                    frame.size());
       break;

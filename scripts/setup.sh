@@ -3,6 +3,7 @@
 # is missing. Safe to run again: it does nothing when all are present.
 #   setup.sh          everything (all builds and tests)
 #   setup.sh native   only what the native build needs (the demo)
+#   setup.sh evaluate the native build and the interference finder's evaluation
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,11 @@ packages=(
   libpng-dev libfftw3-dev
 )
 if [ "${1:-all}" != native ]; then
+  # ffmpeg for the README's pipeline test and the evaluation; photographs
+  # (GPL-2+, Debian main) for the evaluation.
+  packages+=(ffmpeg mate-backgrounds)
+fi
+if [ "${1:-all}" = all ]; then
   packages+=(
     mingw-w64 wine64
     qemu-user gcc-multilib g++-multilib

@@ -58,6 +58,13 @@ run_ctest() {  # preset [ctest args...]
 configure_build native && run_ctest native
 configure_build asan && run_ctest asan
 
+# The interference finder on photographs with known gratings: the whole
+# table, with its targets (about two minutes).
+if [ -x build/native/tools/host/qrx_evaluate ]; then
+  step "interference finder evaluation"
+  if QRX_BUILD_DIR=build/native bash scripts/evaluate-suggest.sh; then :; else failures+=("evaluation"); fi
+fi
+
 # The threaded parts under ThreadSanitizer: the plug-in's lifecycle stress,
 # the mask builder and the platform layer's threads and events.
 tsan_tests="plugin_stress_test|test_mask|test_platform|test_ui"

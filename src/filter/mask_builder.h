@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 
 #include "filter/filter_list.h"
@@ -11,6 +12,20 @@
 namespace qrx {
 
 class FftEngine;
+
+// The Dot shape's pass value D at (dx, dy) cells from its centre, for an
+// ellipse with semi-axes a (columns) and b (rows) and order O: 0 at the
+// centre, 1/2 on the ellipse, towards 1 far from it. The mask builder and
+// whoever designs Dot filters compute with the same expression.
+inline double DotPass(double dx, double dy, int32_t a, int32_t b, int32_t order) {
+  const double d2 = dx * dx + dy * dy;
+  if (d2 == 0.0) return 0.0;
+  const double ratio = (double)b / (double)a;
+  const double e = 1.0 - ratio * ratio;
+  const double c = dx / std::sqrt(d2);                      // cosine of the direction
+  const double r = (double)b / std::sqrt(1.0 - e * c * c);  // ellipse radius there
+  return 1.0 / (1.0 + std::pow(r * r / d2, (double)order));
+}
 
 class MaskBuilder {
  public:

@@ -37,25 +37,12 @@ void MaskBuilder::ApplyDot(int32_t Fx, int32_t Fy, int32_t Wx, int32_t Wy, int32
   const int32_t a = engine_->WidthToColumns(Wx / 2);
   const int32_t b = engine_->WidthToRows(Wy / 2);
   if (a == 0 || b == 0) return;
-  const double ratio = (double)b / (double)a;
-  const double e = 1.0 - ratio * ratio;
   const double x0 = engine_->FreqToColumn(Fx);
   const double y0 = engine_->FreqToRow(Fy);
   const double m = StrengthFactor(S);
-  const double order = (double)O;
   for (int32_t q = 0; q < rows_; ++q) {
     const double dy = (double)q - y0;
-    for (int32_t k = 0; k < bins_; ++k) {
-      const double dx = (double)k - x0;
-      const double d2 = dx * dx + dy * dy;
-      double D = 0.0;
-      if (d2 != 0.0) {
-        const double c = dx / std::sqrt(d2);  // cosine of the direction
-        const double r = (double)b / std::sqrt(1.0 - e * c * c);  // ellipse radius there
-        D = 1.0 / (1.0 + std::pow(r * r / d2, order));
-      }
-      MultiplyCell(q * pitch_ + k, m, D);
-    }
+    for (int32_t k = 0; k < bins_; ++k) MultiplyCell(q * pitch_ + k, m, DotPass((double)k - x0, dy, a, b, O));
   }
 }
 

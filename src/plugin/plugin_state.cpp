@@ -14,13 +14,6 @@ namespace {
 
 NullWindowHooks g_nullWindow;
 
-// Reference sample rates of the frequency scale: 13500 kHz over 704 pixels
-// horizontally, 14727 kHz over 576 lines vertically.
-constexpr int32_t kRowRateKHz = 13500;
-constexpr int32_t kRowRatePixels = 704;
-constexpr int32_t kColRateKHz = 14727;
-constexpr int32_t kColRateLines = 576;
-
 constexpr int32_t kLayoutReal2D = 2;
 constexpr int32_t kHammingWindow = 1;
 
@@ -54,10 +47,6 @@ PluginState& g_stateAtLoad = State();
 
 void SetWindowHooks(WindowHooks* hooks) { State().window = hooks != nullptr ? hooks : &g_nullWindow; }
 
-int32_t EffectiveFftLine(int32_t fftLine) {
-  return (fftLine == 256 || fftLine == 512 || fftLine == 1024) ? fftLine : 512;
-}
-
 bool ProcessingReady(const PluginState& s) {
   return s.lineTransform != nullptr && s.engine != nullptr && s.maskBuilder != nullptr &&
          s.meshBuffer != nullptr && (s.format.pixelFormat != 1 || s.conversionBuffer != nullptr);
@@ -88,8 +77,7 @@ bool CreateEngines() {
     DestroyEngines();
     return false;
   }
-  s.engine->SetRates(platform::MulDiv(kRowRateKHz, length, kRowRatePixels),
-                     platform::MulDiv(kColRateKHz, height, kColRateLines));
+  s.engine->SetRates(ScaleRowRateKHz(length), ScaleColRateKHz(height));
 
   s.maskBuilder = new (std::nothrow)
       MaskBuilder(s.engine->Pitch(), s.engine->Bins(), s.engine->Rows(), s.engine);

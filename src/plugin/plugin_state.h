@@ -68,10 +68,6 @@ PluginState& State();
 // Installs the settings window's hooks; nullptr restores the null window.
 void SetWindowHooks(WindowHooks* hooks);
 
-// The FFT line length the engines use: FFTLine when it is 256, 512 or 1024,
-// otherwise 512 (a hand-edited file); the stored value is left as read.
-int32_t EffectiveFftLine(int32_t fftLine);
-
 // Builds lineTransform, engine and maskBuilder from the recorded frame
 // format. All or nothing: on any failure whatever was built is destroyed and
 // false is returned. Caller holds pluginLock or no frame can run.

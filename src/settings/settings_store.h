@@ -51,6 +51,10 @@ struct SettingsFileAccess {
 };
 SettingsFileAccess& PlatformSettingsFileAccess();
 
+// The FFT line length the engines use: FFTLine when it is 256, 512 or 1024,
+// otherwise 512 (a hand-edited file); the stored value is left as read.
+int32_t EffectiveFftLine(int32_t fftLine);
+
 // The decimal section number of a channel: high word above low word, signed.
 int64_t ChannelSectionNumber(const ChannelKey& key);
 

@@ -206,6 +206,9 @@ bool FftEngine::AllocateDisplay() {
   return true;
 }
 
+int32_t ScaleRowRateKHz(int32_t lineLength) { return platform::MulDiv(13500, lineLength, 704); }
+int32_t ScaleColRateKHz(int32_t height) { return platform::MulDiv(14727, height, 576); }
+
 void FftEngine::SetRates(int32_t rowRateKHz, int32_t colRateKHz) {
   rowRateKHz_ = rowRateKHz;
   colRateKHz_ = colRateKHz;

@@ -17,6 +17,13 @@
 
 namespace qrx {
 
+// The frequency scale's rates for a line of lineLength samples and a frame of
+// height lines: 13500 kHz over 704 pixels horizontally, 14727 kHz over 576
+// lines vertically (MulDiv). Whoever builds an engine passes these to
+// SetRates, so that kHz values mean the same everywhere.
+int32_t ScaleRowRateKHz(int32_t lineLength);
+int32_t ScaleColRateKHz(int32_t height);
+
 class CFFTRowThread;
 class CFFTColThread;
 class FftWorker;

@@ -4,18 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "demo_picture.h"
 #include "module_loader.h"
+#include "settle.h"
 
 namespace qrxtest {
 
@@ -145,24 +144,9 @@ inline bool ChromaEqual(const std::vector<uint8_t>& a, const std::vector<uint8_t
 inline std::vector<uint8_t> SettledOutput(const std::vector<uint8_t>& input,
                                           const std::function<void(std::vector<uint8_t>*)>& process,
                                           int quietMs = 1000, int maxMs = 30000) {
-  using Clock = std::chrono::steady_clock;
-  std::vector<uint8_t> out, previous;
-  const auto start = Clock::now();
-  auto lastChange = start;
-  for (int n = 0;; ++n) {
-    out = input;
-    process(&out);
-    const auto now = Clock::now();
-    if (n == 0 || out != previous) lastChange = now;
-    previous = out;
-    if (now - lastChange >= std::chrono::milliseconds(quietMs)) break;
-    if (now - start > std::chrono::milliseconds(maxMs)) {
-      ADD_FAILURE() << "output did not settle";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return out;
+  const qrxhost::Settled settled = qrxhost::SettleOutput(input, process, {quietMs, quietMs, maxMs, 20});
+  if (!settled.settled) ADD_FAILURE() << "output did not settle";
+  return settled.output;
 }
 
 }  // namespace qrxtest

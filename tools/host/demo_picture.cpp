@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "transform/fft_engine.h"
+
 namespace qrxhost {
 
 namespace {
@@ -156,13 +158,13 @@ double SquaredError(const std::vector<double>& a, const std::vector<double>& b) 
 }
 
 int32_t HorizontalKHz(double bin, int32_t fftLine) {
-  // rowRateKHz = MulDiv(13500, N, 704); column k lies at k * rowRateKHz / N.
-  const double rate = std::floor(13500.0 * fftLine / 704 + 0.5);
+  // Column k lies at k * rowRateKHz / N.
+  const double rate = qrx::ScaleRowRateKHz(fftLine);
   return static_cast<int32_t>(std::lround(bin * rate / fftLine));
 }
 
 int32_t VerticalKHz(double bin, int32_t rowsM, int32_t frameHeight) {
-  const double rate = std::floor(14727.0 * frameHeight / 576 + 0.5);
+  const double rate = qrx::ScaleColRateKHz(frameHeight);
   return static_cast<int32_t>(std::lround(bin * rate / rowsM));
 }
 

@@ -5,15 +5,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "demo_picture.h"
+#include "frame_reader.h"
 #include "module_loader.h"
 #include "plugin_module.h"
 #include "window_host.h"
+#include "priming.h"
+#include "settle.h"
+#include "suggest_command.h"
 
 namespace qrxhost {
 namespace {
@@ -24,6 +26,8 @@ struct Options {
   bool bgr24 = false, topDown = false, demo = false, haveSize = false;
   bool window = false;
   double fps = 25.0, seconds = 0;
+  bool suggest = false;
+  std::string writeSettings;
   int32_t keyLow = 1, keyHigh = 0;
   long maxFrames = -1;
 };
@@ -45,7 +49,9 @@ void Usage() {
                "  --window             (Windows) show the picture and the settings window, frames\n"
                "                       looped at --fps (default 25) until either window closes;\n"
                "                       the tuned settings are copied back to --settings FILE\n"
-               "  --seconds S          with --window: close the settings window after S seconds\n");
+               "  --seconds S          with --window: close the settings window after S seconds\n"
+               "  --suggest            find periodic interference in INPUT, print a Filter= line\n"
+               "  --write-settings F   with --suggest: write the settings with the suggestion to F\n");
 }
 
 bool ParseInt(const char* text, int32_t* value) {
@@ -104,6 +110,10 @@ bool ParseArgs(int argc, char** argv, Options* o) {
     } else if (a == "--seconds" && next(&v)) {
       o->seconds = std::strtod(v.c_str(), nullptr);
       if (!(o->seconds > 0)) return false;
+    } else if (a == "--suggest") {
+      o->suggest = true;
+    } else if (a == "--write-settings" && next(&v)) {
+      o->writeSettings = v;
     } else if (a == "-" || a.empty() || a[0] != '-') {
       positional.push_back(a);
     } else {
@@ -113,23 +123,14 @@ bool ParseArgs(int argc, char** argv, Options* o) {
   if (positional.size() > 2) return false;
   if (!positional.empty()) o->input = positional[0];
   if (positional.size() > 1) o->output = positional[1];
-  if (o->input.empty()) o->demo = true;
+  if (o->input.empty() && !o->suggest) o->demo = true;
+  if (o->suggest && o->input.empty()) return false;
+  if (!o->writeSettings.empty() && !o->suggest) return false;
   return o->width > 0 && o->height > 0;
 }
 
 // The host's channelCheck: it knows every channel.
 int32_t KnowsEveryChannel(int32_t, int32_t) { return 1; }
-
-void FlipLines(std::vector<uint8_t>* frame, size_t lineBytes, int32_t height) {
-  std::vector<uint8_t> line(lineBytes);
-  for (int32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-    uint8_t* a = &(*frame)[top * lineBytes];
-    uint8_t* b = &(*frame)[bottom * lineBytes];
-    std::memcpy(line.data(), a, lineBytes);
-    std::memcpy(a, b, lineBytes);
-    std::memcpy(b, line.data(), lineBytes);
-  }
-}
 
 bool WritePng(const Options& o, const std::string& path, const std::vector<uint8_t>& frame) {
   if (path.empty()) return true;
@@ -170,9 +171,11 @@ class Session {
 };
 
 int RunStream(PluginModule& plugin, const Options& o) {
-  std::FILE* in = o.input == "-" ? stdin : std::fopen(o.input.c_str(), "rb");
-  if (in == nullptr) {
-    std::fprintf(stderr, "qrx_host: cannot open %s\n", o.input.c_str());
+  const size_t lineBytes = static_cast<size_t>(o.width) * (o.bgr24 ? 3 : 2);
+  FrameReader reader;
+  std::string error;
+  if (!reader.Open(o.input, lineBytes * o.height, &error)) {
+    std::fprintf(stderr, "qrx_host: %s\n", error.c_str());
     return 1;
   }
   std::FILE* out = nullptr;
@@ -183,11 +186,9 @@ int RunStream(PluginModule& plugin, const Options& o) {
       return 1;
     }
   }
-  if (in == stdin) SetBinaryMode(stdin);
   if (out == stdout) SetBinaryMode(stdout);
 
-  const size_t lineBytes = static_cast<size_t>(o.width) * (o.bgr24 ? 3 : 2);
-  std::vector<uint8_t> frame(lineBytes * o.height);
+  std::vector<uint8_t> frame;
   Session session(plugin, o);
   session.Begin();
   const bool progress = StderrIsTerminal();
@@ -196,16 +197,31 @@ int RunStream(PluginModule& plugin, const Options& o) {
   long frames = 0;
   int status = 0;
   while (o.maxFrames < 0 || frames < o.maxFrames) {
-    const size_t got = std::fread(frame.data(), 1, frame.size(), in);
-    if (got == 0) break;
-    if (got != frame.size()) {
-      std::fprintf(stderr, "qrx_host: last frame incomplete (%zu of %zu bytes), dropped\n", got, frame.size());
+    const FrameReader::Result got = reader.Next(&frame);
+    if (got == FrameReader::Result::kEnd) break;
+    if (got == FrameReader::Result::kError) {
+      std::fprintf(stderr, "qrx_host: cannot read %s\n", o.input.c_str());
+      status = 1;
+      break;
+    }
+    if (got == FrameReader::Result::kTruncated) {
+      std::fprintf(stderr, "qrx_host: last frame incomplete (%zu of %zu bytes), dropped\n", reader.BytesRead(),
+                   frame.size());
       break;
     }
     if (o.bgr24 && o.topDown) FlipLines(&frame, lineBytes, o.height);
-    if (frames == 0) WritePng(o, o.pngIn, frame);
-    session.Frame(&frame);
-    if (frames == 0) WritePng(o, o.pngOut, frame);
+    if (frames == 0) {
+      WritePng(o, o.pngIn, frame);
+      // No frame leaves with the mask that was there before the channel's:
+      // the first frame goes out once the output has settled.
+      const Settled primed = SettleOutput(frame, [&](std::vector<uint8_t>* f) { session.Frame(f); },
+                                          StreamPrimingLimits(o.settings, o.keyLow, o.keyHigh, o.height));
+      if (!primed.settled) std::fprintf(stderr, "qrx_host: the output did not settle; streaming all the same\n");
+      frame = primed.output;
+      WritePng(o, o.pngOut, frame);
+    } else {
+      session.Frame(&frame);
+    }
     if (o.bgr24 && o.topDown) FlipLines(&frame, lineBytes, o.height);
     if (out != nullptr && std::fwrite(frame.data(), 1, frame.size(), out) != frame.size()) {
       std::fprintf(stderr, "qrx_host: write failed\n");
@@ -227,7 +243,6 @@ int RunStream(PluginModule& plugin, const Options& o) {
   }
   if (out != nullptr && out != stdout) std::fclose(out);
   else if (out == stdout) std::fflush(stdout);
-  if (in != stdin) std::fclose(in);
   return status;
 }
 
@@ -252,22 +267,10 @@ int RunDemo(PluginModule& plugin, Options o) {
 
   Session session(plugin, o);
   session.Begin();
-  // The mask is built on the plug-in's own thread; until it arrives frames
-  // are filtered with the previous (neutral) mask. Feed the picture until
-  // the output has stayed the same for a second.
-  std::vector<uint8_t> output, previous;
-  int frames = 0;
-  const auto begin = std::chrono::steady_clock::now();
-  auto lastChange = begin;
-  for (;; ++frames) {
-    output = input;
-    session.Frame(&output);
-    const auto now = std::chrono::steady_clock::now();
-    if (frames == 0 || output != previous) lastChange = now;
-    previous = output;
-    if (now - lastChange >= std::chrono::seconds(1) || now - begin >= std::chrono::seconds(30)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  // Feed the picture until the output has stayed the same for a second.
+  const Settled settled =
+      SettleOutput(input, [&](std::vector<uint8_t>* f) { session.Frame(f); }, SettleLimits{1000, 1000, 30000, 20});
+  const std::vector<uint8_t>& output = settled.output;
   // The same mask on the clean picture: what the filter does to the picture
   // itself, so that the interference left over can be told apart from it.
   std::vector<uint8_t> outputClean = o.bgr24 ? Yuy2ToBgr24(cleanFrame, o.width, o.height) : cleanFrame;
@@ -299,7 +302,7 @@ int RunDemo(PluginModule& plugin, Options o) {
     errOut[i] = outY[i] - outCleanY[i];
   }
   std::printf("qrx_host demo: %dx%d %s, %d frames fed until the output settled\n", o.width, o.height,
-              o.bgr24 ? "bgr24" : "yuy2", frames + 1);
+              o.bgr24 ? "bgr24" : "yuy2", settled.frames);
   for (const Grating& g : gratings) {
     const double a0 = GratingAmplitude(errIn, o.width, o.height, g);
     const double a1 = GratingAmplitude(errOut, o.width, o.height, g);
@@ -367,6 +370,11 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, &o)) {
     Usage();
     return 2;
+  }
+  if (o.suggest) {
+    // Works on the spectrum alone: no module, no settings copy.
+    return RunSuggest(SuggestRequest{o.input, o.settings, o.writeSettings, o.width, o.height, o.bgr24, o.topDown,
+                                     o.keyLow, o.keyHigh, o.maxFrames});
   }
   if (o.modulePath.empty()) o.modulePath = ExecutableFolder() + "QRX_FreqFilter" + ModuleSuffix();
   if (o.window && !WindowHostAvailable()) {

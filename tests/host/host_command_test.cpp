@@ -1,0 +1,240 @@
+// The qrx_host program as a user runs it: streams through a pipe, the
+// suggestion written to a settings file and filtered with, and the one-line
+// errors of bad input.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "plugin_test_support.h"
+
+namespace {
+
+using qrxhost::Grating;
+using qrxtest::ReadFileText;
+
+constexpr int32_t kWidth = 720;
+constexpr int32_t kHeight = 576;
+
+// A folder of its own for each test, removed afterwards.
+class HostProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qrx_host_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  struct Result {
+    int status;
+    std::string out, err;
+  };
+  Result Run(const std::string& arguments) const {
+    const std::string command =
+        std::string("'") + QRX_HOST_PROGRAM + "' " + arguments + " >'" + Path("stdout") + "' 2>'" + Path("stderr") + "'";
+    const int raw = std::system(command.c_str());
+    return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileText(Path("stdout")), ReadFileText(Path("stderr"))};
+  }
+
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary | std::ios::trunc) << bytes;
+  }
+  void WriteFrames(const std::string& name, const std::vector<uint8_t>& frame, int count) const {
+    std::ofstream out(Path(name), std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < count; ++i) out.write(reinterpret_cast<const char*>(frame.data()), frame.size());
+  }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir_.c_str());
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != ".." && name != "stdout" && name != "stderr") names.push_back(name);
+    }
+    closedir(d);
+    return names;
+  }
+
+  std::string dir_;
+};
+
+// Frames as ffmpeg gives them: packed 4:2:2, or 24-bit BGR top line first.
+std::vector<uint8_t> AsFormat(const std::vector<uint8_t>& yuy2, bool bgr24) {
+  if (!bgr24) return yuy2;
+  std::vector<uint8_t> bottomUp = qrxhost::Yuy2ToBgr24(yuy2, kWidth, kHeight), topDown(bottomUp.size());
+  const size_t line = static_cast<size_t>(kWidth) * 3;
+  for (int32_t y = 0; y < kHeight; ++y)
+    std::copy_n(&bottomUp[(kHeight - 1 - y) * line], line, &topDown[y * line]);
+  return topDown;
+}
+
+// Luma of one frame in either format.
+std::vector<double> Luma(const uint8_t* frame, bool bgr24) {
+  std::vector<double> y(static_cast<size_t>(kWidth) * kHeight);
+  for (size_t i = 0; i < y.size(); ++i)
+    y[i] = bgr24 ? 0.114 * frame[3 * i] + 0.587 * frame[3 * i + 1] + 0.299 * frame[3 * i + 2] : frame[2 * i];
+  return y;
+}
+
+// The grating's amplitude in (frame - clean) against the input's, in dB.
+double RemovedDb(const uint8_t* output, const qrxtest::TestPicture& p, const Grating& g, bool bgr24) {
+  const std::vector<uint8_t> clean = AsFormat(p.cleanFrame, bgr24), input = AsFormat(p.frame, bgr24);
+  const std::vector<double> c = Luma(clean.data(), bgr24), in = Luma(input.data(), bgr24), out = Luma(output, bgr24);
+  std::vector<double> before(c.size()), after(c.size());
+  for (size_t i = 0; i < c.size(); ++i) {
+    before[i] = in[i] - c[i];
+    after[i] = out[i] - c[i];
+  }
+  return qrxhost::PowerRatioDb(qrxhost::GratingAmplitude(before, kWidth, kHeight, g),
+                               qrxhost::GratingAmplitude(after, kWidth, kHeight, g));
+}
+
+std::string FormatArguments(bool bgr24) { return bgr24 ? "--format bgr24 --top-down " : "--format yuy2 "; }
+
+struct StreamCase {
+  const char* name;
+  bool bgr24;
+  int32_t fftLine;
+  std::vector<Grating> gratings;
+};
+
+// Through a pipe, at file speed, a repeated interfered frame: every output
+// frame, the first included, is the last one, and that one is filtered.
+TEST_F(HostProgram, EveryFrameOfAStreamIsFilteredWithTheChannelsMask) {
+  const std::vector<StreamCase> cases = {
+      {"yuy2, one Dot", false, 512, {{120, 0, 1024, 12.0, 0.3}}},
+      {"bgr24 top-down, three Dots, FFT line 1024",
+       true,
+       1024,
+       {{120, 0, 1024, 12.0, 0.3}, {60, 200, 1024, 10.0, 1.1}, {20, 300, 1024, 10.0, 2.0}}},
+  };
+  for (const StreamCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const qrxtest::TestPicture p = qrxtest::MakePicture(kWidth, kHeight, c.gratings);
+    std::vector<std::string> channel = {"[1]", "ProcEnable=1"};
+    std::string filters;
+    for (const Grating& g : c.gratings) filters += qrxtest::DotOn(g, c.fftLine, kHeight);
+    channel.push_back("Filter=" + filters);
+    std::ofstream settings(Path("stream.ini"), std::ios::binary | std::ios::trunc);
+    for (const std::string& line : qrxtest::SettingsWith(c.fftLine, channel)) settings << line << "\r\n";
+    settings.close();
+
+    const std::vector<uint8_t> frame = AsFormat(p.frame, c.bgr24);
+    const int kFrames = 12;
+    const std::string command = std::string("'") + QRX_HOST_PROGRAM + "' " + FormatArguments(c.bgr24) +
+                                "--settings '" + Path("stream.ini") + "' - '" + Path("stream.out") + "'";
+    std::FILE* pipe = popen(command.c_str(), "w");
+    ASSERT_NE(pipe, nullptr);
+    for (int i = 0; i < kFrames; ++i) ASSERT_EQ(std::fwrite(frame.data(), 1, frame.size(), pipe), frame.size());
+    ASSERT_EQ(pclose(pipe), 0);
+
+    const std::string out = ReadFileText(Path("stream.out"));
+    ASSERT_EQ(out.size(), frame.size() * kFrames);
+    const std::string last = out.substr(out.size() - frame.size());
+    for (int i = 0; i < kFrames; ++i) EXPECT_TRUE(out.compare(i * frame.size(), frame.size(), last) == 0) << "frame " << i;
+    for (const Grating& g : c.gratings)
+      EXPECT_GT(RemovedDb(reinterpret_cast<const uint8_t*>(last.data()), p, g, c.bgr24), 20.0);
+  }
+}
+
+// --suggest on a file, its settings written and then used to filter the
+// same file: the interference goes; the rest of a given settings file
+// stays; a clean picture turns processing off.
+TEST_F(HostProgram, SuggestionWrittenToSettingsRemovesTheInterference) {
+  const std::vector<StreamCase> cases = {
+      {"yuy2, no settings given", false, 512, {{87.3, 0, kHeight, 10, 0.4}, {0, 61.3, kHeight, 8, 1.0}}},
+      {"bgr24 top-down, FFT line 1024 from the given settings", true, 1024, {{61.7, -52.3, kHeight, 12, 0.2}}},
+      {"clean picture", false, 512, {}},
+  };
+  for (const StreamCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const qrxtest::TestPicture p = qrxtest::MakePicture(kWidth, kHeight, c.gratings);
+    WriteFrames("in.raw", AsFormat(p.frame, c.bgr24), 2);
+    std::string given;
+    if (c.fftLine != 512) {
+      Write("given.ini", "[GLOBAL]\r\nFFTLine=" + std::to_string(c.fftLine) + "\r\n[7]\r\nProcEnable=1\r\nFilter=En:1/Fx:1000/Fy:0/Wx:100/Wy:100/O:2/S:-20/T:0//\r\n");
+      given = "--settings '" + Path("given.ini") + "' ";
+    }
+    const Result suggest =
+        Run("--suggest " + FormatArguments(c.bgr24) + given + "--write-settings '" + Path("s.ini") + "' '" + Path("in.raw") + "'");
+    ASSERT_EQ(suggest.status, 0) << suggest.err;
+    ASSERT_EQ(suggest.out.compare(0, 7, "Filter="), 0) << suggest.out;
+    const std::string filterText = suggest.out.substr(7, suggest.out.find('\n') - 7);
+    EXPECT_EQ(filterText.empty(), c.gratings.empty());
+
+    const std::string written = ReadFileText(Path("s.ini"));
+    EXPECT_NE(written.find("[GLOBAL]\r\nFFTLine=" + std::to_string(c.fftLine) + "\r\n"), std::string::npos) << written;
+    EXPECT_NE(written.find("[1]\r\nProcEnable=" + std::string(c.gratings.empty() ? "0" : "1") + "\r\nFilter=" + filterText + "\r\n"),
+              std::string::npos)
+        << written;
+    if (!given.empty()) {
+      EXPECT_NE(written.find("[7]\r\nProcEnable=1\r\nFilter=En:1/Fx:1000/"), std::string::npos);
+    }
+    if (c.gratings.empty()) continue;
+
+    const Result filter = Run(FormatArguments(c.bgr24) + "--settings '" + Path("s.ini") + "' '" + Path("in.raw") + "' '" + Path("out.raw") + "'");
+    ASSERT_EQ(filter.status, 0) << filter.err;
+    const std::string out = ReadFileText(Path("out.raw"));
+    ASSERT_EQ(out.size(), AsFormat(p.frame, c.bgr24).size() * 2);
+    for (const Grating& g : c.gratings)
+      EXPECT_GT(RemovedDb(reinterpret_cast<const uint8_t*>(out.data()), p, g, c.bgr24), 20.0);
+  }
+}
+
+struct BadCase {
+  const char* name;
+  std::string arguments;  // {in}, {out}, {dir} are replaced
+  std::string input;      // bytes of in.raw ("" with no file)
+  const char* message;    // part of the one line on stderr
+};
+
+// Bad input: a clear one-line error, exit status 1, and nothing written
+// under the output name (a file that was there before is left as it was)
+// and no temporary file left beside it.
+TEST_F(HostProgram, SuggestRefusesBadInputInOneLine) {
+  const size_t frameBytes = static_cast<size_t>(kWidth) * kHeight * 2;
+  const std::string frame(frameBytes, '\x40');
+  const std::vector<BadCase> cases = {
+      {"a frame size the plug-in refuses", "--width 1 --height 576 {in} --write-settings {out}", frame,
+       "does not process 1x576 frames"},
+      {"a truncated last frame", "{in} --write-settings {out}", frame + frame.substr(0, 1000), "incomplete"},
+      {"no frames", "{in} --write-settings {out}", "", "no frames"},
+      {"an input that does not exist", "{dir}/missing.raw --write-settings {out}", frame, "cannot open"},
+      {"an input that is a folder", "{dir} --write-settings {out}", frame, "cannot read"},
+      {"settings that cannot be read", "--settings {dir}/missing.ini {in} --write-settings {out}", frame,
+       "cannot read"},
+      {"an output in a folder that does not exist", "{in} --write-settings {dir}/no/such.ini", frame, "cannot write"},
+      {"an output that is a folder", "{in} --write-settings {dir}", frame, "cannot write"},
+  };
+  for (const BadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(Path("in.raw").c_str());
+    if (!c.input.empty() || std::string(c.name) == "no frames") Write("in.raw", c.input);
+    Write("out.ini", "before\r\n");
+    std::string arguments = c.arguments;
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {"{in}", Path("in.raw")}, {"{out}", Path("out.ini")}, {"{dir}", dir_}}) {
+      for (size_t at; (at = arguments.find(key)) != std::string::npos;) arguments.replace(at, key.size(), value);
+    }
+    const std::vector<std::string> before = Files();
+    const Result r = Run("--suggest " + arguments);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(r.err.compare(0, 10, "qrx_host: "), 0) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFileText(Path("out.ini")), "before\r\n");
+    EXPECT_EQ(Files(), before);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+#include "suggest_command.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "filter/filter_list.h"
+#include "frame_reader.h"
+#include "host_settings.h"
+#include "spectrum_average.h"
+#include "suggest.h"
+#include "transform/fft_engine.h"
+
+namespace qrxhost {
+
+namespace {
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "qrx_host: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int RunSuggest(const SuggestRequest& r) {
+  ChannelSettingsView view;
+  std::string error;
+  if (!ReadChannelSettings(r.settings, r.keyLow, r.keyHigh, &view, &error)) return Fail(error);
+
+  SpectrumAverage average(r.width, r.height, r.bgr24, view.fftLine);
+  if (!average.IsUsable()) {
+    char text[96];
+    std::snprintf(text, sizeof(text), "the plug-in does not process %dx%d frames", r.width, r.height);
+    return Fail(text);
+  }
+  FrameReader reader;
+  if (!reader.Open(r.input, static_cast<size_t>(r.width) * r.height * (r.bgr24 ? 3 : 2), &error)) return Fail(error);
+  std::vector<uint8_t> frame;
+  while (r.maxFrames < 0 || average.Frames() < r.maxFrames) {
+    const FrameReader::Result got = reader.Next(&frame);
+    if (got == FrameReader::Result::kEnd) break;
+    if (got == FrameReader::Result::kError) return Fail("cannot read " + r.input);
+    if (got == FrameReader::Result::kTruncated) {
+      char text[160];
+      std::snprintf(text, sizeof(text), "frame %lld of %s is incomplete (%zu of %zu bytes)",
+                    static_cast<long long>(average.Frames()) + 1, r.input.c_str(), reader.BytesRead(),
+                    reader.FrameBytes());
+      return Fail(text);
+    }
+    // The plug-in takes 24-bit frames bottom line first.
+    if (r.bgr24 && r.topDown) FlipLines(&frame, static_cast<size_t>(r.width) * 3, r.height);
+    average.Add(frame.data());
+  }
+  if (average.Frames() == 0) return Fail("no frames in " + r.input);
+
+  const std::vector<SuggestedFilter> found = SuggestFilters(average);
+  const std::string text = qrx::FormatFilterText(ToFilterList(found));
+  if (!r.writeSettings.empty()) {
+    // Nothing to remove: processing off, so the channel passes unchanged
+    // instead of being resampled for nothing.
+    const int32_t procEnable = found.empty() ? 0 : 1;
+    if (!WriteChannelSettings(r.settings, r.writeSettings, r.keyLow, r.keyHigh, procEnable, text, &error))
+      return Fail(error);
+  }
+
+  const qrx::FftEngine& e = average.Engine();
+  std::fprintf(stderr, "qrx_host: %lld frames, FFT line %d: %zu filters\n", static_cast<long long>(average.Frames()),
+               e.N(), found.size());
+  for (const SuggestedFilter& f : found) {
+    std::fprintf(stderr,
+                 "  Dot Fx %5d kHz Fy %6d kHz (bin %3d, %+4d of %d rows)  %5.1f dB above background%s,"
+                 " Wx %d Wy %d O %d S %d: %.0f dB removed by the model\n",
+                 f.spec.Fx, f.spec.Fy, f.column, f.row - e.Rows() / 2, e.Rows(), f.heightDb,
+                 f.twin ? " (mirror half)" : "", f.spec.Wx, f.spec.Wy, f.spec.O, f.spec.S, f.predictedDb);
+  }
+  std::printf("Filter=%s\n", text.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace qrxhost

@@ -1,0 +1,25 @@
+// qrx_host --suggest: reads the frames, averages their spectrum with the
+// plug-in's own transform, finds periodic interference and prints the Dot
+// filters for it; with --write-settings also writes a settings file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qrxhost {
+
+struct SuggestRequest {
+  std::string input;          // "-" for standard input
+  std::string settings;       // the FFT line and the rest of the file come from here (may be empty)
+  std::string writeSettings;  // where the settings with the suggestion go (empty: nowhere)
+  int32_t width = 720, height = 576;
+  bool bgr24 = false, topDown = false;
+  int32_t keyLow = 1, keyHigh = 0;
+  long maxFrames = -1;
+};
+
+// Exit status: 0 done (with or without filters), 1 on any failure, after a
+// one-line message on standard error.
+int RunSuggest(const SuggestRequest& request);
+
+}  // namespace qrxhost

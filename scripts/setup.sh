@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev
-  libpng-dev libfftw3-dev
+  libpng-dev libfftw3-dev libcairo2-dev
 )
 if [ "${1:-all}" != native ]; then
   # ffmpeg for the README's pipeline test and the evaluation; photographs

@@ -3,8 +3,6 @@
 
 #include <cmath>
 
-#include "filter/mask_builder.h"
-#include "plugin/plugin_state.h"
 #include "transform/fft_engine.h"
 
 namespace qrx {
@@ -14,37 +12,24 @@ SpectrumView::SpectrumView(std::unique_ptr<SpectrumCanvas> canvas, int32_t width
                            const Rect& inOwner)
     : canvas_(std::move(canvas)), width_(width), height_(height), inOwner_(inOwner) {}
 
-void SpectrumView::Render(PluginState& state, int32_t selectedIndex) {
-  if (RelaxedLoad(state.viewRotating) == 1) {
-    if (state.maskBuilder != nullptr && state.meshBuffer != nullptr) {
-      Vertex* mesh = reinterpret_cast<Vertex*>(state.meshBuffer);
-      const MaskBuilder& b = *state.maskBuilder;
-      // The last published mask: always a whole table.
-      FillMesh(mesh, b.Mask(), b.Bins(), b.Rows(), b.Pitch(), width_, height_);
-      canvas_->Clear(kMeshBackground);
-      DrawMesh(mesh, RelaxedLoad(state.settings.AngleZ), RelaxedLoad(state.settings.AngleX));
-    }
-  } else {
-    DrawSpectrum(state);
-    canvas_->BlitImage();
-    if (state.settings.ProcEnable != 0 && state.engine != nullptr)
-      DrawOutlines(state.filters, selectedIndex, state.engine->RowRateKHz(), state.engine->ColRateKHz());
-  }
-  canvas_->Present();
-}
-
-void SpectrumView::DrawSpectrum(PluginState& state) {
-  FftEngine* engine = state.engine;
-  if (engine == nullptr) return;
+void SpectrumView::DrawSpectrum(FftEngine& engine) {
   uint32_t* pixels = nullptr;
   int32_t pitch = 0;
-  if (!canvas_->LockImage(engine->Bins(), engine->Rows(), &pixels, &pitch)) return;
-  // The largest possible magnitude (a picture of constant luma 255) maps to
-  // the top of the palette.
-  engine->BuildDisplay(255.0f / std::log10(255.0f * engine->WindowSum() + 1.0f));
-  if (engine->Display() != nullptr) WriteSpectrumImage(engine->Display(), engine->Bins(), engine->Rows(), pixels, pitch);
+  if (!canvas_->LockImage(engine.Bins(), engine.Rows(), &pixels, &pitch)) return;
+  engine.BuildDisplay(DisplayScale(engine.WindowSum()));
+  if (engine.Display() != nullptr) WriteSpectrumImage(engine.Display(), engine.Bins(), engine.Rows(), pixels, pitch);
   canvas_->UnlockImage();
 }
+
+void SpectrumView::DrawImage(const float* display, int32_t bins, int32_t rows) {
+  uint32_t* pixels = nullptr;
+  int32_t pitch = 0;
+  if (!canvas_->LockImage(bins, rows, &pixels, &pitch)) return;
+  WriteSpectrumImage(display, bins, rows, pixels, pitch);
+  canvas_->UnlockImage();
+}
+
+float DisplayScale(float windowSum) { return 255.0f / std::log10(255.0f * windowSum + 1.0f); }
 
 void SpectrumView::DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V) {
   const SpectrumGeometry g = Geometry(R, V);

@@ -14,6 +14,7 @@
 namespace qrx {
 
 struct PluginState;
+class FftEngine;
 
 namespace ui {
 
@@ -22,6 +23,10 @@ constexpr uint32_t kSelectedOutline = 0xC000FFFF;
 constexpr uint32_t kOtherOutline = 0x6000FFFF;
 constexpr uint32_t kMeshBackground = 0xFF000000;
 
+// The scale that maps the largest possible magnitude (a picture of constant
+// luma 255) to the top of the palette.
+float DisplayScale(float windowSum);
+
 class SpectrumView {
  public:
   // The canvas is owned; inOwner is the picture's rectangle in the window
@@ -29,6 +34,7 @@ class SpectrumView {
   SpectrumView(std::unique_ptr<SpectrumCanvas> canvas, int32_t width, int32_t height, const Rect& inOwner);
 
   // One frame's picture; the caller holds pluginLock and a stream exists.
+  // (Defined with the settings window, which knows the plug-in's state.)
   void Render(PluginState& state, int32_t selectedIndex);
 
   bool Contains(int32_t x, int32_t y) const { return x >= 0 && x < width_ && y >= 0 && y < height_; }
@@ -38,8 +44,10 @@ class SpectrumView {
   SpectrumGeometry Geometry(int32_t R, int32_t V) const { return SpectrumGeometry{width_, height_, R, V}; }
   SpectrumCanvas& Canvas() { return *canvas_; }
 
-  // The drawing steps, also used on their own by the Linux host.
-  void DrawSpectrum(PluginState& state);
+  // The drawing steps, also used on their own by the Linux host: the
+  // engine's spectrum, or display values made elsewhere, into the image.
+  void DrawSpectrum(FftEngine& engine);
+  void DrawImage(const float* display, int32_t bins, int32_t rows);
   void DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V);
   void DrawMesh(Vertex* mesh, int32_t angleZ, int32_t angleX);
   void DrawStrip(const std::vector<Vertex>& strip);

@@ -13,7 +13,12 @@
 #include <string>
 #include <vector>
 
+#if QRX_TEST_SPECTRUM
+#include <cairo.h>
+#endif
+
 #include "plugin_test_support.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -197,44 +202,100 @@ struct BadCase {
   const char* message;    // part of the one line on stderr
 };
 
-// Bad input: a clear one-line error, exit status 1, and nothing written
-// under the output name (a file that was there before is left as it was)
-// and no temporary file left beside it.
-TEST_F(HostProgram, SuggestRefusesBadInputInOneLine) {
+// Bad input, for --suggest with --write-settings and for --spectrum: a
+// clear one-line error, exit status 1, and nothing written under the output
+// name (a file that was there before is left as it was) and no temporary
+// file left beside it.
+TEST_F(HostProgram, FileCommandsRefuseBadInputInOneLine) {
   const size_t frameBytes = static_cast<size_t>(kWidth) * kHeight * 2;
   const std::string frame(frameBytes, '\x40');
   const std::vector<BadCase> cases = {
-      {"a frame size the plug-in refuses", "--width 1 --height 576 {in} --write-settings {out}", frame,
+      {"a frame size the plug-in refuses", "--width 1 --height 576 {in} {write} {out}", frame,
        "does not process 1x576 frames"},
-      {"a truncated last frame", "{in} --write-settings {out}", frame + frame.substr(0, 1000), "incomplete"},
-      {"no frames", "{in} --write-settings {out}", "", "no frames"},
-      {"an input that does not exist", "{dir}/missing.raw --write-settings {out}", frame, "cannot open"},
-      {"an input that is a folder", "{dir} --write-settings {out}", frame, "cannot read"},
-      {"settings that cannot be read", "--settings {dir}/missing.ini {in} --write-settings {out}", frame,
-       "cannot read"},
-      {"an output in a folder that does not exist", "{in} --write-settings {dir}/no/such.ini", frame, "cannot write"},
-      {"an output that is a folder", "{in} --write-settings {dir}", frame, "cannot write"},
+      {"a truncated last frame", "{in} {write} {out}", frame + frame.substr(0, 1000), "incomplete"},
+      {"no frames", "{in} {write} {out}", "", "no frames"},
+      {"an input that does not exist", "{dir}/missing.raw {write} {out}", frame, "cannot open"},
+      {"an input that is a folder", "{dir} {write} {out}", frame, "cannot read"},
+      {"settings that cannot be read", "--settings {dir}/missing.ini {in} {write} {out}", frame, "cannot read"},
+      {"an output in a folder that does not exist", "{in} {write} {dir}/no/such.out", frame, "cannot write"},
+      {"an output that is a folder", "{in} {write} {dir}", frame, "cannot write"},
   };
-  for (const BadCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::remove(Path("in.raw").c_str());
-    if (!c.input.empty() || std::string(c.name) == "no frames") Write("in.raw", c.input);
-    Write("out.ini", "before\r\n");
-    std::string arguments = c.arguments;
-    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-             {"{in}", Path("in.raw")}, {"{out}", Path("out.ini")}, {"{dir}", dir_}}) {
-      for (size_t at; (at = arguments.find(key)) != std::string::npos;) arguments.replace(at, key.size(), value);
+#if QRX_TEST_SPECTRUM
+  const std::vector<const char*> commands = {"--suggest --write-settings", "--spectrum"};
+#else
+  const std::vector<const char*> commands = {"--suggest --write-settings"};
+#endif
+  for (const char* write : commands) {
+    for (const BadCase& c : cases) {
+      SCOPED_TRACE(std::string(write) + ": " + c.name);
+      std::remove(Path("in.raw").c_str());
+      if (!c.input.empty() || std::string(c.name) == "no frames") Write("in.raw", c.input);
+      Write("out.file", "before\r\n");
+      std::string arguments = c.arguments;
+      for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+               {"{in}", Path("in.raw")}, {"{out}", Path("out.file")}, {"{dir}", dir_}, {"{write}", write}}) {
+        for (size_t at; (at = arguments.find(key)) != std::string::npos;) arguments.replace(at, key.size(), value);
+      }
+      const std::vector<std::string> before = Files();
+      const Result r = Run(arguments);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_TRUE(r.out.empty()) << r.out;
+      EXPECT_EQ(r.err.compare(0, 10, "qrx_host: "), 0) << r.err;
+      EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+      EXPECT_EQ(ReadFileText(Path("out.file")), "before\r\n");
+      EXPECT_EQ(Files(), before);
     }
-    const std::vector<std::string> before = Files();
-    const Result r = Run("--suggest " + arguments);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.out.empty()) << r.out;
-    EXPECT_EQ(r.err.compare(0, 10, "qrx_host: "), 0) << r.err;
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(ReadFileText(Path("out.ini")), "before\r\n");
-    EXPECT_EQ(Files(), before);
   }
 }
+
+#if QRX_TEST_SPECTRUM
+// The spectrum picture: the grating's spot where its frequency maps, the
+// channel's Dot drawn around it, the MHz labels beside the picture.
+TEST_F(HostProgram, SpectrumPictureShowsInterferenceAndFilters) {
+  const Grating g = {100, 40, 1024, 14.0, 0.3};
+  const qrxtest::TestPicture p = qrxtest::MakePicture(kWidth, kHeight, {g});
+  WriteFrames("in.raw", p.frame, 2);
+  const int32_t fx = qrxhost::HorizontalKHz(100, 512), fy = -qrxhost::VerticalKHz(40, 1024, kHeight);
+  Write("s.ini", "[GLOBAL]\r\nFFTLine=512\r\n[1]\r\nProcEnable=0\r\nFilter=" +
+                     qrxtest::FilterText(1, fx, fy, 300, 300, 3, -60, 0) + "\r\n");
+  const Result r = Run("--spectrum '" + Path("s.png") + "' --settings '" + Path("s.ini") + "' '" + Path("in.raw") + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  cairo_surface_t* png = cairo_image_surface_create_from_png(Path("s.png").c_str());
+  ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+  ASSERT_EQ(cairo_image_surface_get_width(png), 775);
+  ASSERT_EQ(cairo_image_surface_get_height(png), 364);
+  const uint8_t* data = cairo_image_surface_get_data(png);
+  const int stride = cairo_image_surface_get_stride(png);
+  const auto pixel = [&](int x, int y) { return *reinterpret_cast<const uint32_t*>(data + y * stride + 4 * x); };
+  const auto channel = [](uint32_t c, int shift) { return static_cast<int>((c >> shift) & 0xFF); };
+  // The view: 714 x 322 at (44, 13); 9818 and 14727 kHz scales at FFT line 512.
+  const int spotX = 44 + qrx::platform::MulDiv(fx, 714, 9818 / 2);
+  const int spotY = 13 + qrx::platform::MulDiv(fy, 322, 14727) + 161;
+  int bestX = 0, bestY = 0, best = -1;
+  for (int y = spotY - 15; y <= spotY + 15; ++y)
+    for (int x = spotX - 15; x <= spotX + 15; ++x) {
+      const uint32_t c = pixel(x, y);
+      const int v = channel(c, 16) + channel(c, 8) + channel(c, 0);
+      if (v > best) best = v, bestX = x, bestY = y;
+    }
+  EXPECT_NEAR(bestX, spotX, 2);
+  EXPECT_NEAR(bestY, spotY, 2);
+  // The Dot's outline (cyan at alpha 96, blended) at its right end: no
+  // palette colour, nor a blend of two, has green above red by more than 2.
+  const int edgeX = spotX + qrx::platform::MulDiv(300, 714, 9818 / 2) / 2;
+  bool cyan = false;
+  for (int y = spotY - 2; y <= spotY + 2; ++y)
+    for (int x = edgeX - 2; x <= edgeX + 2; ++x)
+      cyan = cyan || (channel(pixel(x, y), 8) - channel(pixel(x, y), 16) > 10 && channel(pixel(x, y), 0) > channel(pixel(x, y), 16));
+  EXPECT_TRUE(cyan);
+  // Purple label text left of the picture, on the light background.
+  int purple = 0;
+  for (int y = 13; y < 335; ++y)
+    for (int x = 0; x < 40; ++x) purple += channel(pixel(x, y), 8) + 40 < channel(pixel(x, y), 16) ? 1 : 0;
+  EXPECT_GT(purple, 50);
+  cairo_surface_destroy(png);
+}
+#endif
 
 }  // namespace

@@ -27,7 +27,7 @@ struct Options {
   bool window = false;
   double fps = 25.0, seconds = 0;
   bool suggest = false;
-  std::string writeSettings;
+  std::string writeSettings, spectrumPng;
   int32_t keyLow = 1, keyHigh = 0;
   long maxFrames = -1;
 };
@@ -51,7 +51,9 @@ void Usage() {
                "                       the tuned settings are copied back to --settings FILE\n"
                "  --seconds S          with --window: close the settings window after S seconds\n"
                "  --suggest            find periodic interference in INPUT, print a Filter= line\n"
-               "  --write-settings F   with --suggest: write the settings with the suggestion to F\n");
+               "  --write-settings F   with --suggest: write the settings with the suggestion to F\n"
+               "  --spectrum F.png     (Linux) draw INPUT's averaged spectrum with the channel's\n"
+               "                       filters and MHz scales, as the settings window shows it\n");
 }
 
 bool ParseInt(const char* text, int32_t* value) {
@@ -114,6 +116,8 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       o->suggest = true;
     } else if (a == "--write-settings" && next(&v)) {
       o->writeSettings = v;
+    } else if (a == "--spectrum" && next(&v)) {
+      o->spectrumPng = v;
     } else if (a == "-" || a.empty() || a[0] != '-') {
       positional.push_back(a);
     } else {
@@ -123,8 +127,10 @@ bool ParseArgs(int argc, char** argv, Options* o) {
   if (positional.size() > 2) return false;
   if (!positional.empty()) o->input = positional[0];
   if (positional.size() > 1) o->output = positional[1];
-  if (o->input.empty() && !o->suggest) o->demo = true;
-  if (o->suggest && o->input.empty()) return false;
+  const bool spectrum = !o->spectrumPng.empty();
+  if (o->input.empty() && !o->suggest && !spectrum) o->demo = true;
+  if ((o->suggest || spectrum) && o->input.empty()) return false;
+  if (o->suggest && spectrum) return false;  // one pass over the input each
   if (!o->writeSettings.empty() && !o->suggest) return false;
   return o->width > 0 && o->height > 0;
 }
@@ -371,10 +377,21 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
-  if (o.suggest) {
-    // Works on the spectrum alone: no module, no settings copy.
-    return RunSuggest(SuggestRequest{o.input, o.settings, o.writeSettings, o.width, o.height, o.bgr24, o.topDown,
-                                     o.keyLow, o.keyHigh, o.maxFrames});
+  if (o.suggest || !o.spectrumPng.empty()) {
+    // Work on the spectrum alone: no module, no settings copy.
+    SuggestRequest request;
+    request.input = o.input;
+    request.settings = o.settings;
+    request.writeSettings = o.writeSettings;
+    request.spectrumPng = o.spectrumPng;
+    request.width = o.width;
+    request.height = o.height;
+    request.bgr24 = o.bgr24;
+    request.topDown = o.topDown;
+    request.keyLow = o.keyLow;
+    request.keyHigh = o.keyHigh;
+    request.maxFrames = o.maxFrames;
+    return o.suggest ? RunSuggest(request) : RunSpectrum(request);
   }
   if (o.modulePath.empty()) o.modulePath = ExecutableFolder() + "QRX_FreqFilter" + ModuleSuffix();
   if (o.window && !WindowHostAvailable()) {

@@ -21,36 +21,50 @@ int Fail(const std::string& message) {
 
 }  // namespace
 
+std::unique_ptr<SpectrumAverage> AverageInput(const SuggestRequest& r, int32_t fftLine, std::string* error) {
+  auto average = std::make_unique<SpectrumAverage>(r.width, r.height, r.bgr24, fftLine);
+  if (!average->IsUsable()) {
+    char text[96];
+    std::snprintf(text, sizeof(text), "the plug-in does not process %dx%d frames", r.width, r.height);
+    *error = text;
+    return nullptr;
+  }
+  FrameReader reader;
+  if (!reader.Open(r.input, static_cast<size_t>(r.width) * r.height * (r.bgr24 ? 3 : 2), error)) return nullptr;
+  std::vector<uint8_t> frame;
+  while (r.maxFrames < 0 || average->Frames() < r.maxFrames) {
+    const FrameReader::Result got = reader.Next(&frame);
+    if (got == FrameReader::Result::kEnd) break;
+    if (got == FrameReader::Result::kError) {
+      *error = "cannot read " + r.input;
+      return nullptr;
+    }
+    if (got == FrameReader::Result::kTruncated) {
+      char text[160];
+      std::snprintf(text, sizeof(text), "frame %lld of %s is incomplete (%zu of %zu bytes)",
+                    static_cast<long long>(average->Frames()) + 1, r.input.c_str(), reader.BytesRead(),
+                    reader.FrameBytes());
+      *error = text;
+      return nullptr;
+    }
+    // The plug-in takes 24-bit frames bottom line first.
+    if (r.bgr24 && r.topDown) FlipLines(&frame, static_cast<size_t>(r.width) * 3, r.height);
+    average->Add(frame.data());
+  }
+  if (average->Frames() == 0) {
+    *error = "no frames in " + r.input;
+    return nullptr;
+  }
+  return average;
+}
+
 int RunSuggest(const SuggestRequest& r) {
   ChannelSettingsView view;
   std::string error;
   if (!ReadChannelSettings(r.settings, r.keyLow, r.keyHigh, &view, &error)) return Fail(error);
-
-  SpectrumAverage average(r.width, r.height, r.bgr24, view.fftLine);
-  if (!average.IsUsable()) {
-    char text[96];
-    std::snprintf(text, sizeof(text), "the plug-in does not process %dx%d frames", r.width, r.height);
-    return Fail(text);
-  }
-  FrameReader reader;
-  if (!reader.Open(r.input, static_cast<size_t>(r.width) * r.height * (r.bgr24 ? 3 : 2), &error)) return Fail(error);
-  std::vector<uint8_t> frame;
-  while (r.maxFrames < 0 || average.Frames() < r.maxFrames) {
-    const FrameReader::Result got = reader.Next(&frame);
-    if (got == FrameReader::Result::kEnd) break;
-    if (got == FrameReader::Result::kError) return Fail("cannot read " + r.input);
-    if (got == FrameReader::Result::kTruncated) {
-      char text[160];
-      std::snprintf(text, sizeof(text), "frame %lld of %s is incomplete (%zu of %zu bytes)",
-                    static_cast<long long>(average.Frames()) + 1, r.input.c_str(), reader.BytesRead(),
-                    reader.FrameBytes());
-      return Fail(text);
-    }
-    // The plug-in takes 24-bit frames bottom line first.
-    if (r.bgr24 && r.topDown) FlipLines(&frame, static_cast<size_t>(r.width) * 3, r.height);
-    average.Add(frame.data());
-  }
-  if (average.Frames() == 0) return Fail("no frames in " + r.input);
+  const std::unique_ptr<SpectrumAverage> input = AverageInput(r, view.fftLine, &error);
+  if (input == nullptr) return Fail(error);
+  const SpectrumAverage& average = *input;
 
   const std::vector<SuggestedFilter> found = SuggestFilters(average);
   const std::string text = qrx::FormatFilterText(ToFilterList(found));

@@ -3,10 +3,13 @@
 # system DLLs only (nothing of the toolchain's own runtime).
 set -euo pipefail
 dir=${1:-build/win32}
-dll=$(find "$dir" -maxdepth 3 -name 'QRX_FreqFilter.dll' | head -n 1)
-[ -n "$dll" ] || { echo "QRX_FreqFilter.dll not found in $dir"; exit 1; }
+dll="$dir/src/QRX_FreqFilter.dll"
+[ -f "$dll" ] || { echo "$dll not found"; exit 1; }
 dump=$(i686-w64-mingw32-objdump -p "$dll")
-grep -q 'file format pei-i386' <<<"$dump" || { echo "not a 32-bit DLL"; exit 1; }
+if ! grep -q 'file format pei-i386' <<<"$dump"; then
+  echo "not a 32-bit DLL: $(head -n 3 <<<"$dump" | tr '\n' ' ')"
+  exit 1
+fi
 names=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n 's/^\s*\[ *[0-9]*\] //p' | sort)
 expected=$(printf '%s\n' Velmorin_Plugin_PR Velmorin_Plugin_Version)
 if [ "$names" != "$expected" ]; then

@@ -78,16 +78,23 @@ configure_build linux32 && run_ctest linux32
 # Windows: the shipped 32-bit DLL, and the 64-bit build whose tests run under Wine.
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all LANG=ru_RU.UTF-8
 if configure_build win64; then
-  step "wine prefix and X display"
-  [ -f "$WINEPREFIX/system.reg" ] || { rm -rf "$WINEPREFIX"; /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1; }
+  step "X display and wine prefix"
   # A private X server for the settings window's tests, stopped by its
-  # process id afterwards.
+  # process id afterwards. It must run before the prefix is made: Wine's
+  # desktop takes its display when the prefix's first process starts.
   display=$(( 90 + $$ % 100 ))
   while [ -e "/tmp/.X${display}-lock" ]; do display=$((display + 1)); done
   Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   export DISPLAY=":$display"
-  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  x_ready=0
+  for _ in $(seq 100); do
+    if xdpyinfo >/dev/null 2>&1; then x_ready=1; break; fi
+    sleep 0.1
+  done
+  if [ $x_ready -ne 1 ]; then echo "Xvfb did not start"; failures+=("X display"); fi
+  [ -f "$WINEPREFIX/system.reg" ] || { rm -rf "$WINEPREFIX"; /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1; }
+  wineserver -w 2>/dev/null || true
   echo "ready (display $DISPLAY)"
   run_ctest win64
   wineserver -k >/dev/null 2>&1 || true

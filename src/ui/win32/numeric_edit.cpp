@@ -134,6 +134,9 @@ LRESULT NumericEdit::OnMessage(UINT message, WPARAM w, LPARAM l) {
       break;
     case WM_KILLFOCUS: {
       const LRESULT result = DefSubclassProc(hwnd_, message, w, l);
+      // A box disabled while it had the focus (its filter went away) has
+      // nothing to commit.
+      if (!IsWindowEnabled(hwnd_)) return result;
       const HWND next = reinterpret_cast<HWND>(w);
       // Only a focus that stays in the window is taken back; a focus that
       // leaves for another program or a window going away is left alone.

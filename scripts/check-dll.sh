@@ -5,7 +5,7 @@ set -euo pipefail
 dir=${1:-build/win32}
 dll="$dir/src/QRX_FreqFilter.dll"
 [ -f "$dll" ] || { echo "$dll not found"; exit 1; }
-dump=$(i686-w64-mingw32-objdump -p "$dll")
+dump=$(LC_ALL=C i686-w64-mingw32-objdump -p "$dll")  # untranslated: the script reads its words
 if ! grep -q 'file format pei-i386' <<<"$dump"; then
   echo "not a 32-bit DLL: $(head -n 3 <<<"$dump" | tr '\n' ' ')"
   exit 1

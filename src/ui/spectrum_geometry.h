@@ -23,12 +23,13 @@ const uint32_t* SpectrumPalette();
 // Writes the display (rows x bins floats) as palette colours into a locked
 // image: each value rounded to nearest (ties to even, whatever the
 // processor's rounding mode), below 0 or not a number taken as 0, above 255
-// as 255. The scalar reference defines the result; the SSE2 version,
-// chosen on processors that have it, gives the same pixels.
+// as 255. The scalar reference defines the result; the SSE2 and AVX2
+// versions, chosen on processors that have them, give the same pixels.
 void WriteSpectrumImage(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 void WriteSpectrumImageScalar(const float* display, int32_t bins, int32_t rows, uint32_t* pixels,
                               int32_t pitchBytes);
 void WriteSpectrumImageSse2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
+void WriteSpectrumImageAvx2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 
 // Mappings between kHz and the picture of w x h pixels for the engine's
 // rates R (rowRateKHz) and V (colRateKHz). Left edge 0 kHz, right edge R/2;

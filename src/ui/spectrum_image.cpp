@@ -6,9 +6,10 @@
 #include "ui/spectrum_geometry.h"
 
 #if defined(__i386__) || defined(__x86_64__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define QRX_HAVE_SSE2_KERNELS 1
 #define QRX_SSE2 __attribute__((target("sse2")))
+#define QRX_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace qrx {
@@ -73,7 +74,38 @@ QRX_SSE2 void WriteSpectrumImageSse2(const float* display, int32_t bins, int32_t
   }
 }
 
+// Eight values a step, the palette read with one gather.
+QRX_AVX2 void WriteSpectrumImageAvx2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels,
+                                     int32_t pitchBytes) {
+  const uint32_t* palette = SpectrumPalette();
+  const __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(255.0f), half = _mm256_set1_ps(0.5f);
+  const __m256i odd = _mm256_set1_epi32(1);
+  for (int32_t r = 0; r < rows; ++r) {
+    const float* in = display + static_cast<size_t>(r) * bins;
+    uint32_t* out = ImageRow(pixels, pitchBytes, r);
+    int32_t k = 0;
+    for (; k + 8 <= bins; k += 8) {
+      const __m256 v = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(in + k), zero), top);
+      __m256i i = _mm256_cvttps_epi32(v);
+      const __m256 fraction = _mm256_sub_ps(v, _mm256_cvtepi32_ps(i));
+      const __m256i up = _mm256_or_si256(
+          _mm256_castps_si256(_mm256_cmp_ps(fraction, half, _CMP_GT_OQ)),
+          _mm256_and_si256(_mm256_castps_si256(_mm256_cmp_ps(fraction, half, _CMP_EQ_OQ)),
+                           _mm256_cmpeq_epi32(_mm256_and_si256(i, odd), odd)));
+      i = _mm256_sub_epi32(i, up);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k),
+                          _mm256_i32gather_epi32(reinterpret_cast<const int*>(palette), i, 4));
+    }
+    for (; k < bins; ++k) out[k] = palette[PaletteIndex(in[k])];
+  }
+}
+
 #else
+
+void WriteSpectrumImageAvx2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels,
+                            int32_t pitchBytes) {
+  WriteSpectrumImageScalar(display, bins, rows, pixels, pitchBytes);
+}
 
 void WriteSpectrumImageSse2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels,
                             int32_t pitchBytes) {
@@ -83,7 +115,8 @@ void WriteSpectrumImageSse2(const float* display, int32_t bins, int32_t rows, ui
 #endif
 
 void WriteSpectrumImage(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes) {
-  if (platform::Cpu().sse2) WriteSpectrumImageSse2(display, bins, rows, pixels, pitchBytes);
+  if (platform::Cpu().avx2) WriteSpectrumImageAvx2(display, bins, rows, pixels, pitchBytes);
+  else if (platform::Cpu().sse2) WriteSpectrumImageSse2(display, bins, rows, pixels, pitchBytes);
   else WriteSpectrumImageScalar(display, bins, rows, pixels, pitchBytes);
 }
 

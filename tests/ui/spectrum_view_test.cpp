@@ -48,11 +48,12 @@ TEST(SpectrumImage, RoundsToEvenClampsAndKeepsThePitch) {
   }
 }
 
-TEST(SpectrumImage, Sse2MatchesTheReference) {
+TEST(SpectrumImage, SimdVersionsMatchTheReference) {
   if (!qrx::platform::Cpu().sse2) GTEST_SKIP() << "no SSE2 on this processor";
+  const bool avx2 = qrx::platform::Cpu().avx2;
   std::mt19937 gen(5);
   std::uniform_real_distribution<float> value(-20.0f, 280.0f);
-  for (int32_t bins : {1, 3, 4, 7, 129, 257}) {
+  for (int32_t bins : {1, 3, 4, 7, 8, 9, 129, 257}) {
     const int32_t rows = 5, pitch = bins + 2;
     std::vector<float> display(static_cast<size_t>(bins) * rows);
     for (size_t i = 0; i < display.size(); ++i) {
@@ -60,10 +61,14 @@ TEST(SpectrumImage, Sse2MatchesTheReference) {
       display[i] = i % 3 == 0 ? std::floor(value(gen)) + 0.5f : value(gen);
     }
     display[0] = std::numeric_limits<float>::quiet_NaN();
-    std::vector<uint32_t> a(static_cast<size_t>(pitch) * rows, 1), b(a.size(), 1);
+    std::vector<uint32_t> a(static_cast<size_t>(pitch) * rows, 1), b(a.size(), 1), c(a.size(), 1);
     WriteSpectrumImageScalar(display.data(), bins, rows, a.data(), pitch * 4);
     WriteSpectrumImageSse2(display.data(), bins, rows, b.data(), pitch * 4);
     EXPECT_EQ(a, b) << bins;
+    if (avx2) {
+      WriteSpectrumImageAvx2(display.data(), bins, rows, c.data(), pitch * 4);
+      EXPECT_EQ(a, c) << bins;
+    }
   }
 }
 

@@ -1,8 +1,9 @@
 // The spectrum's display values: scale * log10(1 + |S|) of a row of complex
 // elements. The scalar reference defines the result (a single-precision
 // logarithm from the exponent and a polynomial of the mantissa, accurate to
-// about one part in ten million); the SSE2 version does the same operations
-// in the same order on four elements at once, so both give identical bits.
+// about one part in ten million); the SSE2 and AVX2 versions do the same
+// operations in the same order on four or eight elements at once, so all
+// give identical bits.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@ namespace display {
 // value (infinity) or NaN (NaN), never a small one.
 void LogMagnitudeScalar(const float* row, float* out, int32_t count, float scale);
 void LogMagnitudeSse2(const float* row, float* out, int32_t count, float scale);
+void LogMagnitudeAvx2(const float* row, float* out, int32_t count, float scale);
 // The version for this processor.
 void LogMagnitude(const float* row, float* out, int32_t count, float scale);
 

@@ -37,18 +37,23 @@ TEST(DisplayValues, CloseToTheExactLogarithm) {
   EXPECT_EQ(out[0], 0.0f);
 }
 
-TEST(DisplayValues, Sse2MatchesTheReferenceBitForBit) {
+TEST(DisplayValues, SimdVersionsMatchTheReferenceBitForBit) {
   if (!qrx::platform::Cpu().sse2) GTEST_SKIP() << "no SSE2 on this processor";
-  for (int32_t count : {1, 3, 4, 5, 257, 513}) {
+  const bool avx2 = qrx::platform::Cpu().avx2;
+  for (int32_t count : {1, 3, 4, 5, 8, 9, 17, 257, 513}) {
     std::vector<float> row = RandomRow(count, 7 + count);
     row[0] = std::numeric_limits<float>::infinity();
     if (count > 2) row[3] = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> a(count), b(count);
+    std::vector<float> a(count), b(count), c(count);
     LogMagnitudeScalar(row.data(), a.data(), count, 33.5f);
     LogMagnitudeSse2(row.data(), b.data(), count, 33.5f);
+    if (avx2) LogMagnitudeAvx2(row.data(), c.data(), count, 33.5f);
     for (int32_t k = 0; k < count; ++k) {
-      if (std::isnan(a[k])) EXPECT_TRUE(std::isnan(b[k])) << count << ":" << k;
-      else EXPECT_EQ(a[k], b[k]) << count << ":" << k;
+      for (const std::vector<float>* simd : {&b, &c}) {
+        if (simd == &c && !avx2) continue;
+        if (std::isnan(a[k])) EXPECT_TRUE(std::isnan((*simd)[k])) << count << ":" << k;
+        else EXPECT_EQ(a[k], (*simd)[k]) << count << ":" << k;
+      }
     }
     EXPECT_TRUE(std::isinf(a[0]) && a[0] > 0);  // an infinite magnitude stays infinite
     if (count > 2) {

@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "ui/dialog_rules.h"
-#include "ui/spectrum_geometry.h"
+#include "ui/picture_geometry.h"
 
 namespace qrx {
 

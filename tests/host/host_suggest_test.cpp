@@ -10,7 +10,7 @@
 
 #include "demo_picture.h"
 #include "filter/mask_builder.h"
-#include "spectrum_average.h"
+#include "magnitude_average.h"
 #include "suggest.h"
 #include "transform/fft_engine.h"
 

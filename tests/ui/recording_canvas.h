@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/spectrum_canvas.h"
+#include "ui/picture_canvas.h"
 
 namespace qrxtest {
 

@@ -6,7 +6,7 @@
 
 #include <cairo.h>
 
-#include "ui/spectrum_canvas.h"
+#include "ui/picture_canvas.h"
 
 namespace qrxhost {
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "filter/mask_builder.h"
-#include "spectrum_average.h"
+#include "magnitude_average.h"
 #include "transform/fft_engine.h"
 
 namespace qrxhost {

@@ -6,7 +6,7 @@
 #include "filter/filter_list.h"
 #include "frame_reader.h"
 #include "host_settings.h"
-#include "spectrum_average.h"
+#include "magnitude_average.h"
 #include "suggest.h"
 #include "transform/fft_engine.h"
 

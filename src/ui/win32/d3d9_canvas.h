@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/spectrum_canvas.h"
+#include "ui/picture_canvas.h"
 
 namespace qrx {
 namespace ui {

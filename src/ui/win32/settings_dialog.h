@@ -8,7 +8,7 @@
 
 #include "plugin/window_hooks.h"
 #include "ui/settings_model.h"
-#include "ui/spectrum_view.h"
+#include "ui/picture_view.h"
 #include "ui/win32/controls.h"
 #include "ui/win32/numeric_edit.h"
 

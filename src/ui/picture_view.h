@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "ui/spectrum_canvas.h"
-#include "ui/spectrum_geometry.h"
+#include "ui/picture_canvas.h"
+#include "ui/picture_geometry.h"
 
 namespace qrx {
 

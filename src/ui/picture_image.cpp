@@ -1,9 +1,9 @@
 // The spectrum image: display values through the palette into a locked
-// image (see spectrum_geometry.h).
+// image (see picture_geometry.h).
 #include <cstddef>
 
 #include "platform/cpu.h"
-#include "ui/spectrum_geometry.h"
+#include "ui/picture_geometry.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>

@@ -4,7 +4,7 @@
 #include "filter/mask_builder.h"
 #include "plugin/plugin_state.h"
 #include "transform/fft_engine.h"
-#include "ui/spectrum_view.h"
+#include "ui/picture_view.h"
 
 namespace qrx {
 namespace ui {

@@ -11,7 +11,7 @@
 
 #include "filter/filter_list.h"
 #include "ui/dialog_rules.h"
-#include "ui/spectrum_canvas.h"
+#include "ui/picture_canvas.h"
 
 namespace qrx {
 namespace ui {

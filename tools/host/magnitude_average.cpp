@@ -1,4 +1,4 @@
-#include "spectrum_average.h"
+#include "magnitude_average.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
-// The live spectrum picture (see spectrum_view.h).
-#include "ui/spectrum_view.h"
+// The live spectrum picture (see picture_view.h).
+#include "ui/picture_view.h"
 
 #include <cmath>
 

@@ -12,7 +12,7 @@
 #include "plugin/plugin_state.h"
 #include "recording_canvas.h"
 #include "transform/fft_engine.h"
-#include "ui/spectrum_view.h"
+#include "ui/picture_view.h"
 
 namespace {
 

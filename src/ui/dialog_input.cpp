@@ -5,7 +5,7 @@
 #include "plugin/plugin_state.h"
 #include "ui/dialog_ids.h"
 #include "ui/settings_model.h"
-#include "ui/spectrum_view.h"
+#include "ui/picture_view.h"
 
 namespace qrx {
 namespace ui {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "transform/fft_engine.h"
-#include "ui/spectrum_geometry.h"
+#include "ui/picture_geometry.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The spectrum picture's arithmetic (see spectrum_geometry.h).
-#include "ui/spectrum_geometry.h"
+// The spectrum picture's arithmetic (see picture_geometry.h).
+#include "ui/picture_geometry.h"
 
 #include <cmath>
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include "fake_screen.h"
 #include "plugin/plugin_state.h"
 #include "recording_canvas.h"
-#include "ui/spectrum_view.h"
+#include "ui/picture_view.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include "cairo_canvas.h"
 #include "filter/filter_list.h"
 #include "host_settings.h"
-#include "spectrum_average.h"
+#include "magnitude_average.h"
 #include "suggest_command.h"
 #include "transform/fft_engine.h"
-#include "ui/spectrum_view.h"
+#include "ui/picture_view.h"
 
 namespace qrxhost {
 

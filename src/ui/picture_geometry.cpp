@@ -114,46 +114,59 @@ int32_t UpperHalfPowerEdge(int32_t F, int32_t W, int32_t O) {
 
 // ---------------------------------------------------------------- outlines
 
-std::vector<Vertex> RectStrip(int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t colour) {
+namespace {
+
+void AddRect(Outline* o, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t colour) {
+  OutlineStrip& strip = o->strips[o->count++];
   const float l = static_cast<float>(left), t = static_cast<float>(top);
   const float r = static_cast<float>(right - 1), b = static_cast<float>(bottom - 1);
-  return {{l, t, 0, 0, colour}, {r, t, 0, 0, colour}, {r, b, 0, 0, colour}, {l, b, 0, 0, colour}, {l, t, 0, 0, colour}};
+  const Vertex corners[5] = {
+      {l, t, 0, 0, colour}, {r, t, 0, 0, colour}, {r, b, 0, 0, colour}, {l, b, 0, 0, colour}, {l, t, 0, 0, colour}};
+  for (int32_t i = 0; i < 5; ++i) strip.vertices[i] = corners[i];
+  strip.count = 5;
 }
 
-std::vector<Vertex> EllipseStrip(int32_t cx, int32_t cy, int32_t rx, int32_t ry, int32_t n, uint32_t colour) {
-  std::vector<Vertex> strip(static_cast<size_t>(n) + 1);
+void AddEllipse(Outline* o, int32_t cx, int32_t cy, int32_t rx, int32_t ry, uint32_t colour) {
+  OutlineStrip& strip = o->strips[o->count++];
+  const int32_t n = kEllipseSegments;
   for (int32_t i = 0; i <= n; ++i) {
     const double a = 2.0 * kPi * (i == n ? 0 : i) / n;
-    strip[i] = {static_cast<float>(cx + rx * std::cos(a)), static_cast<float>(cy + ry * std::sin(a)), 0, 0, colour};
+    strip.vertices[i] = {static_cast<float>(cx + rx * std::cos(a)), static_cast<float>(cy + ry * std::sin(a)), 0, 0,
+                         colour};
   }
-  return strip;
+  strip.count = n + 1;
 }
 
-std::vector<std::vector<Vertex>> FilterOutline(const FilterSpec& f, const SpectrumGeometry& g, uint32_t colour) {
+}  // namespace
+
+Outline FilterOutline(const FilterSpec& f, const SpectrumGeometry& g, uint32_t colour) {
+  Outline outline;
   switch (f.T) {
     case kShapeDot: {
       const int32_t cx = g.X(f.Fx), cy = g.Y(f.Fy);
       const int32_t a = g.ExtentX(f.Wx) / 2, b = g.ExtentY(f.Wy) / 2;
       // A strength-0 dot is the adaptive clip's rectangle.
-      if (f.S == 0) return {RectStrip(cx - a, cy - b, cx + a, cy + b, colour)};
-      return {EllipseStrip(cx, cy, a, b, kEllipseSegments, colour)};
+      if (f.S == 0) AddRect(&outline, cx - a, cy - b, cx + a, cy + b, colour);
+      else AddEllipse(&outline, cx, cy, a, b, colour);
+      break;
     }
     case kShapeWin1D:
-      return {RectStrip(g.X(LowerHalfPowerEdge(f.Fx, f.Wx, f.O)), 0, g.X(UpperHalfPowerEdge(f.Fx, f.Wx, f.O)), g.h,
-                        colour)};
+      AddRect(&outline, g.X(LowerHalfPowerEdge(f.Fx, f.Wx, f.O)), 0, g.X(UpperHalfPowerEdge(f.Fx, f.Wx, f.O)), g.h,
+              colour);
+      break;
     case kShapeWin2D: {
       // The ring around zero frequency: half-ellipses on the left edge.
       const int32_t fy = f.Fy < 0 ? -f.Fy : f.Fy;
-      const int32_t innerX = g.X(LowerHalfPowerEdge(f.Fx, f.Wx, f.O));
-      const int32_t innerY = g.ExtentY(LowerHalfPowerEdge(fy, f.Wy, f.O));
-      const int32_t outerX = g.X(UpperHalfPowerEdge(f.Fx, f.Wx, f.O));
-      const int32_t outerY = g.ExtentY(UpperHalfPowerEdge(fy, f.Wy, f.O));
-      return {EllipseStrip(0, g.h / 2, innerX, innerY, kEllipseSegments, colour),
-              EllipseStrip(0, g.h / 2, outerX, outerY, kEllipseSegments, colour)};
+      AddEllipse(&outline, 0, g.h / 2, g.X(LowerHalfPowerEdge(f.Fx, f.Wx, f.O)),
+                 g.ExtentY(LowerHalfPowerEdge(fy, f.Wy, f.O)), colour);
+      AddEllipse(&outline, 0, g.h / 2, g.X(UpperHalfPowerEdge(f.Fx, f.Wx, f.O)),
+                 g.ExtentY(UpperHalfPowerEdge(fy, f.Wy, f.O)), colour);
+      break;
     }
     default:
-      return {};
+      break;
   }
+  return outline;
 }
 
 // ---------------------------------------------------------------- mesh

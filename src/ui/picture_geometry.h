@@ -53,12 +53,28 @@ double WinResponse(int32_t f, int32_t F, int32_t W, int32_t O);
 int32_t LowerHalfPowerEdge(int32_t F, int32_t W, int32_t O);
 int32_t UpperHalfPowerEdge(int32_t F, int32_t W, int32_t O);
 
-// Line strips of the outlines: a rectangle (5 vertices) and an ellipse of n
-// segments (n + 1 vertices, the last equal to the first).
-std::vector<Vertex> RectStrip(int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t colour);
-std::vector<Vertex> EllipseStrip(int32_t cx, int32_t cy, int32_t rx, int32_t ry, int32_t n, uint32_t colour);
-// The outline strips of one filter on the picture (one or two strips).
-std::vector<std::vector<Vertex>> FilterOutline(const FilterSpec& filter, const SpectrumGeometry& g, uint32_t colour);
+// A filter's outline on the picture: one or two line strips, a rectangle (5
+// vertices) or ellipses of 64 segments (65 vertices, the last equal to the
+// first). Held in place, so that drawing outlines every frame allocates
+// nothing.
+struct OutlineStrip {
+  static constexpr int32_t kMaxVertices = 65;
+  Vertex vertices[kMaxVertices];
+  int32_t count = 0;
+  size_t size() const { return static_cast<size_t>(count); }
+  const Vertex& operator[](size_t i) const { return vertices[i]; }
+  const Vertex* begin() const { return vertices; }
+  const Vertex* end() const { return vertices + count; }
+};
+struct Outline {
+  OutlineStrip strips[2];
+  int32_t count = 0;
+  size_t size() const { return static_cast<size_t>(count); }
+  const OutlineStrip& operator[](size_t i) const { return strips[i]; }
+  const OutlineStrip* begin() const { return strips; }
+  const OutlineStrip* end() const { return strips + count; }
+};
+Outline FilterOutline(const FilterSpec& filter, const SpectrumGeometry& g, uint32_t colour);
 
 // The 3-D view's grid: 100 x 60 vertices over the picture.
 constexpr int32_t kMeshColumns = 100;

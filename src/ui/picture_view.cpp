@@ -36,15 +36,14 @@ void SpectrumView::DrawOutlines(const FilterList& filters, int32_t selectedIndex
   if (!g.Valid()) return;
   for (int32_t i = 0; i < filters.Count(); ++i) {
     if (filters[i].En == 0) continue;
-    for (const std::vector<Vertex>& strip :
-         FilterOutline(filters[i], g, i == selectedIndex ? kSelectedOutline : kOtherOutline))
-      DrawStrip(strip);
+    const Outline outline = FilterOutline(filters[i], g, i == selectedIndex ? kSelectedOutline : kOtherOutline);
+    for (const OutlineStrip& strip : outline) DrawStrip(strip);
   }
 }
 
-void SpectrumView::DrawStrip(const std::vector<Vertex>& strip) {
+void SpectrumView::DrawStrip(const OutlineStrip& strip) {
   canvas_->BeginScene();
-  canvas_->DrawLineStrip(strip.data(), static_cast<int32_t>(strip.size()));
+  canvas_->DrawLineStrip(strip.vertices, strip.count);
   canvas_->EndScene();
 }
 

@@ -50,7 +50,7 @@ class SpectrumView {
   void DrawImage(const float* display, int32_t bins, int32_t rows);
   void DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V);
   void DrawMesh(Vertex* mesh, int32_t angleZ, int32_t angleX);
-  void DrawStrip(const std::vector<Vertex>& strip);
+  void DrawStrip(const OutlineStrip& strip);
 
  private:
   std::unique_ptr<SpectrumCanvas> canvas_;

@@ -346,19 +346,18 @@ int RunWindow(PluginModule& plugin, const Options& o) {
     const std::vector<uint8_t> frame = MakeYuy2(luma, o.width, o.height);
     run.frames.push_back(o.bgr24 ? Yuy2ToBgr24(frame, o.width, o.height) : frame);
   } else {
-    std::FILE* in = o.input == "-" ? stdin : std::fopen(o.input.c_str(), "rb");
-    if (in == nullptr) {
-      std::fprintf(stderr, "qrx_host: cannot open %s\n", o.input.c_str());
+    FrameReader reader;
+    std::string error;
+    if (!reader.Open(o.input, lineBytes * o.height, &error)) {
+      std::fprintf(stderr, "qrx_host: %s\n", error.c_str());
       return 1;
     }
-    if (in == stdin) SetBinaryMode(stdin);
-    std::vector<uint8_t> frame(lineBytes * o.height);
+    std::vector<uint8_t> frame;
     while (static_cast<long>(run.frames.size()) < kMaxWindowFrames &&
-           std::fread(frame.data(), 1, frame.size(), in) == frame.size()) {
+           reader.Next(&frame) == FrameReader::Result::kFrame) {
       if (o.bgr24 && o.topDown) FlipLines(&frame, lineBytes, o.height);
       run.frames.push_back(frame);
     }
-    if (in != stdin) std::fclose(in);
     if (run.frames.empty()) {
       std::fprintf(stderr, "qrx_host: no whole frame in %s\n", o.input.c_str());
       return 1;

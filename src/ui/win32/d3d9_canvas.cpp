@@ -97,6 +97,9 @@ void D3d9Canvas::CreateDevice() {
                                             &vertexBuffer_, nullptr))) {
     device_->SetStreamSource(0, vertexBuffer_, 0, kVertexBytes);
     device_->SetFVF(kVertexFormat);
+    // The gathering room, made once, so the frames allocate nothing.
+    pending_.reserve(2 * static_cast<size_t>(width_));
+    pendingStrips_.reserve(static_cast<size_t>(width_));
   } else {
     vertexBuffer_ = nullptr;
   }

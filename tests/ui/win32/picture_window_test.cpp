@@ -80,28 +80,15 @@ class SpectrumWindowTest : public ::testing::Test {
   }
   // The readout's tip: visible, and its text.
   std::string Readout() {
-    struct Search {
-      HWND found;
-    } search = {nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND win, LPARAM p) -> BOOL {
-          char cls[32];
-          GetClassNameA(win, cls, sizeof(cls));
-          if (std::string(cls) == TOOLTIPS_CLASSA && IsWindowVisible(win) &&
-              (GetWindowLongA(win, GWL_STYLE) & TTS_BALLOON) == 0)
-            reinterpret_cast<Search*>(p)->found = win;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) return "";
+    const HWND tip = WindowHost::VisibleTooltip(false);
+    if (tip == nullptr) return "";
     char text[64] = {};
     TOOLINFOA tool = {};
     tool.cbSize = TTTOOLINFOA_V2_SIZE;
     tool.hwnd = spectrum;
     tool.uId = reinterpret_cast<UINT_PTR>(spectrum);
     tool.lpszText = text;
-    SendMessageA(search.found, TTM_GETTEXTA, sizeof(text), reinterpret_cast<LPARAM>(&tool));
+    SendMessageA(tip, TTM_GETTEXTA, sizeof(text), reinterpret_cast<LPARAM>(&tool));
     return text;
   }
 

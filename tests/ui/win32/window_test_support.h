@@ -234,23 +234,27 @@ class WindowHost {
   }
 
   // The visible error balloon of the window, if any.
-  HWND VisibleBalloon() const {
-    HWND found = nullptr;
+  // A visible tooltip of this thread: a balloon (the numeric edits' errors)
+  // or a plain one (the spectrum's readout); null when none shows.
+  static HWND VisibleTooltip(bool balloon) {
+    struct Search {
+      bool balloon;
+      HWND found;
+    } search = {balloon, nullptr};
     EnumThreadWindows(
         GetCurrentThreadId(),
         [](HWND w, LPARAM p) -> BOOL {
+          Search* s = reinterpret_cast<Search*>(p);
           char cls[32];
           GetClassNameA(w, cls, sizeof(cls));
-          if (std::string(cls) == TOOLTIPS_CLASSA && IsWindowVisible(w) &&
-              (GetWindowLongA(w, GWL_STYLE) & TTS_BALLOON) != 0) {
-            *reinterpret_cast<HWND*>(p) = w;
-            return FALSE;
-          }
+          const bool isBalloon = (GetWindowLongA(w, GWL_STYLE) & TTS_BALLOON) != 0;
+          if (std::string(cls) == TOOLTIPS_CLASSA && IsWindowVisible(w) && isBalloon == s->balloon) s->found = w;
           return TRUE;
         },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
   }
+  HWND VisibleBalloon() const { return VisibleTooltip(true); }
   static std::string BalloonText(HWND balloon) {
     char buffer[256] = {};
     TOOLINFOA tool = {};

@@ -44,7 +44,7 @@ void ForcePath(Path path) {
 
 void RunStage(Stage stage, std::vector<uint8_t>& host, const std::vector<uint8_t>& source) {
   PluginState& s = State();
-  FftEngine* e = s.engine;
+  FftEngine* e = s.pipeline.engine;
   switch (stage) {
     case kProcessYuy2:
     case kProcessBgr24: {
@@ -56,9 +56,9 @@ void RunStage(Stage stage, std::vector<uint8_t>& host, const std::vector<uint8_t
       Process(&info);
       break;
     }
-    case kForwardLine: s.lineTransform->Forward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->Window()); break;
+    case kForwardLine: s.pipeline.lineTransform->Forward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->Window()); break;
     case kBackwardLine:
-      s.lineTransform->Backward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->InverseWindow(), 1.0f, 0);
+      s.pipeline.lineTransform->Backward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->InverseWindow(), 1.0f, 0);
       break;
     case kToWorking: ConvertToWorking(host.data(), s.conversionBuffer, s.format, 0, bench::kHeight); break;
     case kFromWorking: ConvertFromWorking(s.conversionBuffer, host.data(), s.format, 0, bench::kHeight); break;
@@ -75,7 +75,7 @@ void BM_Path(benchmark::State& state) {
   ForcePath(path);
   bench::StartStream(pixelFormat);
   PluginState& s = State();
-  if (s.engine == nullptr || s.lineTransform == nullptr) {
+  if (s.pipeline.engine == nullptr || s.pipeline.lineTransform == nullptr) {
     state.SkipWithError("no engine");
     platform::OverrideCpuFeatures(nullptr);
     return;
@@ -85,7 +85,7 @@ void BM_Path(benchmark::State& state) {
   if (pixelFormat == 1) {
     // The stages on their own start from a converted, transformed frame.
     ConvertToWorking(host.data(), s.conversionBuffer, s.format, 0, bench::kHeight);
-    s.lineTransform->Forward(s.conversionBuffer, s.engine->Spectrum(), s.engine->Pitch(), s.engine->Window());
+    s.pipeline.lineTransform->Forward(s.conversionBuffer, s.pipeline.engine->Spectrum(), s.pipeline.engine->Pitch(), s.pipeline.engine->Window());
   }
   for (auto _ : state) {
     RunStage(stage, host, source);

@@ -28,7 +28,7 @@ using qrx::bench::TestFrame;
 void BM_Process(benchmark::State& state) {
   const int32_t pixelFormat = static_cast<int32_t>(state.range(0));
   StartStream(pixelFormat);
-  if (qrx::State().engine == nullptr) {
+  if (qrx::State().pipeline.engine == nullptr) {
     state.SkipWithError("no engine");
     return;
   }
@@ -43,7 +43,7 @@ void BM_Process(benchmark::State& state) {
     qrx::Process(&info);
     benchmark::ClobberMemory();
   }
-  state.counters["workers"] = qrx::State().engine->WorkerCount();
+  state.counters["workers"] = qrx::State().pipeline.engine->WorkerCount();
   state.SetLabel(pixelFormat == 1 ? "BGR24" : "YUY2");
   qrx::Stop();
 }
@@ -53,7 +53,7 @@ BENCHMARK(BM_Process)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTim
 // inverse, planned with FFTW_MEASURE on the engine's worker count.
 void BM_FftwPair(benchmark::State& state) {
   StartStream(0);
-  const int threads = qrx::State().engine != nullptr ? qrx::State().engine->WorkerCount() : 1;
+  const int threads = qrx::State().pipeline.engine != nullptr ? qrx::State().pipeline.engine->WorkerCount() : 1;
   qrx::Stop();
   const int rows = 1024, columns = 512;
   fftwf_init_threads();
@@ -83,18 +83,18 @@ void BM_Stage(benchmark::State& state) {
   const Stage stage = static_cast<Stage>(state.range(0));
   StartStream(1);
   qrx::PluginState& s = qrx::State();
-  if (s.engine == nullptr) {
+  if (s.pipeline.engine == nullptr) {
     state.SkipWithError("no engine");
     return;
   }
   std::vector<uint8_t> host = TestFrame(1);
-  qrx::FftEngine* e = s.engine;
+  qrx::FftEngine* e = s.pipeline.engine;
   qrx::ConvertToWorking(host.data(), s.conversionBuffer, s.format, 0, kHeight);
-  s.lineTransform->Forward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->Window());
+  s.pipeline.lineTransform->Forward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->Window());
   for (auto _ : state) {
     switch (stage) {
       case kConvert: qrx::ConvertToWorking(host.data(), s.conversionBuffer, s.format, 0, kHeight); break;
-      case kForwardLine: s.lineTransform->Forward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->Window()); break;
+      case kForwardLine: s.pipeline.lineTransform->Forward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->Window()); break;
       case kFftForward: e->Transform(+1); break;
       case kClipMask:
         qrx::AdaptiveClip(s.filters, e);
@@ -102,7 +102,7 @@ void BM_Stage(benchmark::State& state) {
         break;
       case kFftInverse: e->Transform(-1); break;
       case kBackwardLine:
-        s.lineTransform->Backward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->InverseWindow(), 1.0f, 0);
+        s.pipeline.lineTransform->Backward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->InverseWindow(), 1.0f, 0);
         break;
       case kConvertBack: qrx::ConvertFromWorking(s.conversionBuffer, host.data(), s.format, 0, kHeight); break;
     }

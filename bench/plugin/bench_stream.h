@@ -66,7 +66,7 @@ inline void StartStream(int32_t pixelFormat) {
   info.pixels = frame.data();
   info.channel = reinterpret_cast<ChannelInfo*>(&channel);
   Process(&info);
-  while (s.maskBuilder != nullptr && s.maskBuilder->PassesCompleted() < 1) {
+  while (s.pipeline.maskBuilder != nullptr && s.pipeline.maskBuilder->PassesCompleted() < 1) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

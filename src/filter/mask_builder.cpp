@@ -64,6 +64,11 @@ const float* MaskBuilder::Mask() const {
 
 int64_t MaskBuilder::PassesCompleted() const { return passes_.load(std::memory_order_acquire); }
 
+int64_t MaskBuilder::RequestsMade() const {
+  platform::ScopedLock hold(lock_);
+  return requests_;
+}
+
 void MaskBuilder::SetPassHook(PassHook hook, void* context) {
   platform::ScopedLock hold(lock_);
   hook_ = hook;
@@ -75,6 +80,7 @@ void MaskBuilder::SetFilters(const FilterList& filters) {
   platform::ScopedLock hold(lock_);
   // On a failed copy the pending list keeps the previous request whole.
   pending_.CopyFrom(filters);
+  ++requests_;
   if (!platform::SetEvent(rebuildEvent_)) {
     platform::ShowMessage("ResumeThread - StartTask.PulseEvent() == FALSE");
   }
@@ -94,9 +100,11 @@ uint32_t MaskBuilder::Run() {
 
     PassHook hook;
     void* hookContext;
+    int64_t request;
     {
       platform::ScopedLock hold(lock_);
       working.CopyFrom(pending_);
+      request = requests_;
       // Reset right after the copy: a request made from here on sets the
       // event again and gets one more pass.
       platform::ResetEvent(rebuildEvent_);
@@ -111,6 +119,7 @@ uint32_t MaskBuilder::Run() {
       published_ = 1 - published_;
     }
     engine_->PublishMask(tables_[published_], g);
+    publishedRequest_.store(request, std::memory_order_release);
     passes_.fetch_add(1, std::memory_order_acq_rel);
   }
   working.Clear();

@@ -41,6 +41,11 @@ class MaskBuilder {
   // Copies the list as the pending request and wakes the thread; returns at
   // once. Requests made during a pass collapse into one further pass.
   void SetFilters(const FilterList& filters);
+  // Requests are numbered from 1 in the order SetFilters took them;
+  // RequestsPublished() is the number of the newest request whose mask the
+  // engine has (0 before the first).
+  int64_t RequestsMade() const;
+  int64_t RequestsPublished() const { return publishedRequest_.load(std::memory_order_acquire); }
 
   // The shapes, multiplied into the builder's own table (builder thread, or
   // tests with no pass running).
@@ -86,6 +91,8 @@ class MaskBuilder {
   PassHook hook_ = nullptr;
   void* hookContext_ = nullptr;
   std::atomic<int64_t> passes_{0};
+  int64_t requests_ = 0;  // under lock_
+  std::atomic<int64_t> publishedRequest_{0};
   bool usable_ = false;
 };
 

@@ -3,12 +3,9 @@
 // half-way.
 #include <cstring>
 
-#include "filter/mask_builder.h"
 #include "frame/pixel_convert.h"
 #include "plugin/plugin_state.h"
 #include "plugin/window_hooks.h"
-#include "transform/fft_engine.h"
-#include "transform/line_transform.h"
 
 namespace qrx {
 
@@ -25,7 +22,7 @@ void FollowChannel(PluginState& s, const ChannelInfo* channel) {
   size_t length = 0;
   while (length < kMaxChannelName && name[length] != '\0') ++length;
   s.channelName.assign(name, length);
-  if (s.maskBuilder != nullptr) s.maskBuilder->SetFilters(s.filters);
+  s.pipeline.SetFilters(s.filters);
   if (s.window->IsOpen()) s.window->PostChannelChanged();
 }
 
@@ -36,24 +33,15 @@ void FilterFrame(PluginState& s, uint8_t* pixels) {
   const FrameFormatRecord& format = s.format;
   const bool bgr24 = format.pixelFormat == 1;
   uint8_t* work = bgr24 ? s.conversionBuffer : pixels;
-  FftEngine* engine = s.engine;
 
   if (bgr24) ConvertToWorking(pixels, work, format, 0, format.height);
-  s.lineTransform->Forward(work, engine->Spectrum(), engine->Pitch(), engine->Window());
-  engine->Transform(+1);
-  if (processing) {
-    AdaptiveClip(s.filters, engine);
-    engine->ApplyMask();
-  }
+  s.pipeline.Analyse(work, s.filters, processing);
   if (s.window->HasSpectrumView()) s.window->RenderSpectrum();
   if (!processing) return;
 
-  engine->Transform(-1);
   // The gain that belongs to the mask this frame was multiplied by.
-  s.maskGain = engine->AppliedMaskGain();
   const int32_t demo = s.demoActive == 1 ? 1 : 0;
-  s.lineTransform->Backward(work, engine->Spectrum(), engine->Pitch(), engine->InverseWindow(), s.maskGain,
-                            demo);
+  s.maskGain = s.pipeline.Synthesise(work, demo);
   if (demo) {
     const int32_t middle = format.height / 2;
     MarkRow(work, format.width, format.height, middle - 1, kDemoMarkerColour);

@@ -7,16 +7,14 @@
 #include <string>
 
 #include "filter/filter_list.h"
-#include "platform/platform.h"
-#include "plugin/host_records.h"
 #include "frame/pixel_convert.h"
+#include "platform/platform.h"
+#include "plugin/frame_pipeline.h"
+#include "plugin/host_records.h"
 #include "settings/settings_store.h"
 
 namespace qrx {
 
-class LineTransform;
-class FftEngine;
-class MaskBuilder;
 class WindowHooks;
 
 // Size of the 3-D view's vertex mesh: 60 x 100 vertices of five floats.
@@ -32,13 +30,12 @@ struct PluginState {
   PluginState(const PluginState&) = delete;
   PluginState& operator=(const PluginState&) = delete;
 
-  int32_t demoActive = 0;   // 1 while the window is open with "Demo" checked
-  int32_t viewRotating = 0;  // 1 while the 3-D mask view is being rotated
+  int32_t demoActive = 0;       // 1 while the window is open with "Demo" checked
+  int32_t viewRotating = 0;     // 1 while the 3-D mask view is being rotated
   float* meshBuffer = nullptr;  // kMeshBufferBytes, 16-byte aligned; Start..Stop
   float maskGain = 1.0f;        // gain of the mask applied to the last frame
-  MaskBuilder* maskBuilder = nullptr;
-  LineTransform* lineTransform = nullptr;
-  FftEngine* engine = nullptr;
+  // The line transform, engine and mask builder; Start..Stop.
+  FramePipeline pipeline;
   uint8_t* conversionBuffer = nullptr;  // W x H x 2 bytes, pixel format 1 only
   FilterList filters;                   // live list of the current channel
   std::string channelName;
@@ -68,7 +65,7 @@ PluginState& State();
 // Installs the settings window's hooks; nullptr restores the null window.
 void SetWindowHooks(WindowHooks* hooks);
 
-// Builds lineTransform, engine and maskBuilder from the recorded frame
+// Builds the pipeline's line transform, engine and mask builder from the recorded frame
 // format. All or nothing: on any failure whatever was built is destroyed and
 // false is returned. Caller holds pluginLock or no frame can run.
 bool CreateEngines();

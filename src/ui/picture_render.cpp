@@ -11,19 +11,20 @@ namespace ui {
 
 void SpectrumView::Render(PluginState& state, int32_t selectedIndex) {
   if (RelaxedLoad(state.viewRotating) == 1) {
-    if (state.maskBuilder != nullptr && state.meshBuffer != nullptr) {
+    if (state.pipeline.maskBuilder != nullptr && state.meshBuffer != nullptr) {
       Vertex* mesh = reinterpret_cast<Vertex*>(state.meshBuffer);
-      const MaskBuilder& b = *state.maskBuilder;
+      const MaskBuilder& b = *state.pipeline.maskBuilder;
       // The last published mask: always a whole table.
       FillMesh(mesh, b.Mask(), b.Bins(), b.Rows(), b.Pitch(), width_, height_);
       canvas_->Clear(kMeshBackground);
       DrawMesh(mesh, RelaxedLoad(state.settings.AngleZ), RelaxedLoad(state.settings.AngleX));
     }
   } else {
-    if (state.engine != nullptr) DrawSpectrum(*state.engine);
+    if (state.pipeline.engine != nullptr) DrawSpectrum(*state.pipeline.engine);
     canvas_->BlitImage();
-    if (state.settings.ProcEnable != 0 && state.engine != nullptr)
-      DrawOutlines(state.filters, selectedIndex, state.engine->RowRateKHz(), state.engine->ColRateKHz());
+    if (state.settings.ProcEnable != 0 && state.pipeline.engine != nullptr)
+      DrawOutlines(state.filters, selectedIndex, state.pipeline.engine->RowRateKHz(),
+                   state.pipeline.engine->ColRateKHz());
   }
   canvas_->Present();
 }

@@ -13,7 +13,7 @@ namespace ui {
 
 void HandOffFilters(PluginState& state) {
   platform::ScopedLock lock(state.pluginLock);
-  if (state.maskBuilder != nullptr) state.maskBuilder->SetFilters(state.filters);
+  state.pipeline.SetFilters(state.filters);
 }
 
 SettingsModel::SettingsModel(PluginState& state, DialogScreen& screen) : state_(state), screen_(screen) {}

@@ -148,8 +148,11 @@ TEST_F(MaskWorker, RequestsDuringAPassCollapseIntoOneWithTheNewestList) {
   builder_->SetFilters(ListOf({Spec(0, 1, 0, 400, 400, 2, -20)}));
   ASSERT_TRUE(WaitSet(gate.entered));
   for (int32_t fx = 2; fx <= 11; ++fx) builder_->SetFilters(ListOf({Spec(0, fx, 0, 400, 400, 2, -20)}));
+  EXPECT_EQ(builder_->RequestsMade(), 11);
+  EXPECT_EQ(builder_->RequestsPublished(), 0);  // the held pass has published nothing
   platform::SetEvent(gate.release);
   ASSERT_TRUE(WaitForPasses(*builder_, 2));
+  EXPECT_EQ(builder_->RequestsPublished(), 11);  // the second pass carried the newest request
   // A later request proves how many passes ran in between.
   builder_->SetFilters(ListOf({Spec(0, 99, 0, 400, 400, 2, -20), Spec(2, 98, 0, 1, 1, 1, 0)}));
   ASSERT_TRUE(WaitForPasses(*builder_, 3));

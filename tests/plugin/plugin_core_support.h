@@ -41,7 +41,7 @@ inline int32_t ConfigureChannel(int32_t procEnable, const std::string& filterTex
   s.settings.ProcEnable = procEnable;
   qrx::ParseFilterText(filterText.data(), filterText.size(), &s.filters);
   s.settings.StoreCurrentChannel();
-  if (s.maskBuilder != nullptr) s.maskBuilder->SetFilters(s.filters);
+  if (s.pipeline.maskBuilder != nullptr) s.pipeline.maskBuilder->SetFilters(s.filters);
   return key;
 }
 
@@ -58,7 +58,7 @@ inline int32_t CoreFrame(std::vector<uint8_t>* frame, int32_t key, bool withChan
 inline int64_t Passes() {
   qrx::PluginState& s = qrx::State();
   qrx::platform::ScopedLock lock(s.pluginLock);
-  return s.maskBuilder != nullptr ? s.maskBuilder->PassesCompleted() : -1;
+  return s.pipeline.maskBuilder != nullptr ? s.pipeline.maskBuilder->PassesCompleted() : -1;
 }
 
 inline bool WaitPasses(int64_t atLeast, int timeoutMs = 30000) {

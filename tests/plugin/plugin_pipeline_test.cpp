@@ -4,11 +4,14 @@
 // lifecycle edges of Start, Stop and RebuildEngines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "filter/mask_builder.h"
+#include "plugin/frame_pipeline.h"
 #include "plugin/window_hooks.h"
 #include "plugin_core_support.h"
 #include "transform/line_transform.h"
@@ -27,7 +30,7 @@ class FakeWindow : public qrx::WindowHooks {
     ++renders;
     // The view reads the engine's spectrum; the zero-frequency element of a
     // picture is large after the forward half.
-    qrx::FftEngine* e = State().engine;
+    qrx::FftEngine* e = State().pipeline.engine;
     const float* dc = e->Spectrum() + 2 * (static_cast<size_t>(e->Rows() / 2) * e->Pitch());
     lastDc = std::hypot(dc[0], dc[1]);
   }
@@ -212,7 +215,7 @@ TEST_F(PipelineTest, BuilderGetsExactlyOneRequestPerChannelSwitch) {
   const int32_t kA = ConfigureChannel(1, filterA), kB = ConfigureChannel(1, filterB);
   StartCore(512, 288, 0);
   PassLog log;
-  State().maskBuilder->SetPassHook(&RecordPass, &log);
+  State().pipeline.maskBuilder->SetPassHook(&RecordPass, &log);
   const TestPicture p = MakePicture(512, 288, {});
   std::vector<uint8_t> f = p.frame;
   int64_t expected = 0;
@@ -227,7 +230,7 @@ TEST_F(PipelineTest, BuilderGetsExactlyOneRequestPerChannelSwitch) {
   const int32_t fxA = qrxhost::HorizontalKHz(kGratingA.cyclesX, 512);
   const int32_t fxB = qrxhost::HorizontalKHz(kGratingB.cyclesX, 512);
   EXPECT_EQ(log.firstFx, (std::vector<int32_t>{fxA, fxB, fxA, fxB}));
-  State().maskBuilder->SetPassHook(nullptr, nullptr);
+  State().pipeline.maskBuilder->SetPassHook(nullptr, nullptr);
 }
 
 TEST_F(PipelineTest, Win1DBandRemovesOnlyTheColumnsInside) {
@@ -295,9 +298,9 @@ TEST_F(PipelineTest, UnusableStartBuildsNothingButFollowsChannels) {
   const int32_t k = ConfigureChannel(1, DotOn(kGratingA, 512, 576));
   for (auto size : {std::make_pair(1, 100), std::make_pair(100, 1), std::make_pair(8193, 8), std::make_pair(8, 8193)}) {
     StartCore(size.first, size.second, 1);
-    EXPECT_EQ(s.engine, nullptr);
-    EXPECT_EQ(s.lineTransform, nullptr);
-    EXPECT_EQ(s.maskBuilder, nullptr);
+    EXPECT_EQ(s.pipeline.engine, nullptr);
+    EXPECT_EQ(s.pipeline.lineTransform, nullptr);
+    EXPECT_EQ(s.pipeline.maskBuilder, nullptr);
     EXPECT_EQ(s.conversionBuffer, nullptr);
     std::vector<uint8_t> f(static_cast<size_t>(size.first) * size.second * 3, 91), original = f;
     s.channelName.clear();
@@ -308,7 +311,7 @@ TEST_F(PipelineTest, UnusableStartBuildsNothingButFollowsChannels) {
   }
   // A rebuild outside streaming builds nothing.
   qrx::RebuildEngines();
-  EXPECT_EQ(s.engine, nullptr);
+  EXPECT_EQ(s.pipeline.engine, nullptr);
 }
 
 TEST_F(PipelineTest, FftLineChoosesTheEnginesAndRebuildReplacesThem) {
@@ -317,12 +320,12 @@ TEST_F(PipelineTest, FftLineChoosesTheEnginesAndRebuildReplacesThem) {
   const int32_t k = ConfigureChannel(1, DotOn(kGratingA, 512, 576));
   s.settings.FFTLine = 300;  // hand-edited file: used as 512, kept as read
   StartCore(720, 576, 1);
-  ASSERT_NE(s.engine, nullptr);
-  EXPECT_EQ(s.engine->N(), 512);
-  EXPECT_EQ(s.engine->M(), 1024);
-  EXPECT_EQ(s.engine->RowRateKHz(), 9818);
-  EXPECT_EQ(s.engine->ColRateKHz(), 14727);
-  EXPECT_EQ(s.lineTransform->OutputLength(), 512);
+  ASSERT_NE(s.pipeline.engine, nullptr);
+  EXPECT_EQ(s.pipeline.engine->N(), 512);
+  EXPECT_EQ(s.pipeline.engine->M(), 1024);
+  EXPECT_EQ(s.pipeline.engine->RowRateKHz(), 9818);
+  EXPECT_EQ(s.pipeline.engine->ColRateKHz(), 14727);
+  EXPECT_EQ(s.pipeline.lineTransform->OutputLength(), 512);
   EXPECT_EQ(s.settings.FFTLine, 300);
   EXPECT_NE(s.conversionBuffer, nullptr);
   EXPECT_NE(s.meshBuffer, nullptr);
@@ -334,30 +337,61 @@ TEST_F(PipelineTest, FftLineChoosesTheEnginesAndRebuildReplacesThem) {
   for (int32_t n : {256, 1024}) {
     s.settings.FFTLine = n;
     qrx::RebuildEngines();
-    ASSERT_NE(s.engine, nullptr);
-    EXPECT_EQ(s.engine->N(), n);
-    EXPECT_EQ(s.lineTransform->OutputLength(), n);
-    EXPECT_EQ(s.engine->RowRateKHz(), qrx::platform::MulDiv(13500, n, 704));
+    ASSERT_NE(s.pipeline.engine, nullptr);
+    EXPECT_EQ(s.pipeline.engine->N(), n);
+    EXPECT_EQ(s.pipeline.lineTransform->OutputLength(), n);
+    EXPECT_EQ(s.pipeline.engine->RowRateKHz(), qrx::platform::MulDiv(13500, n, 704));
     EXPECT_TRUE(WaitPasses(1));
     std::vector<uint8_t> g = qrxhost::Yuy2ToBgr24(p.frame, 720, 576);
     EXPECT_EQ(CoreFrame(&g, k), 1);
   }
   qrx::Stop();
-  EXPECT_EQ(s.engine, nullptr);
-  EXPECT_EQ(s.lineTransform, nullptr);
-  EXPECT_EQ(s.maskBuilder, nullptr);
+  EXPECT_EQ(s.pipeline.engine, nullptr);
+  EXPECT_EQ(s.pipeline.lineTransform, nullptr);
+  EXPECT_EQ(s.pipeline.maskBuilder, nullptr);
   EXPECT_EQ(s.conversionBuffer, nullptr);
   EXPECT_EQ(s.meshBuffer, nullptr);
   // Stop then Start with another size: fresh objects for the new size; the
   // channel's list survives.
   s.settings.FFTLine = 512;
   StartCore(512, 480, 0);
-  ASSERT_NE(s.engine, nullptr);
-  EXPECT_EQ(s.engine->M(), 512);
-  EXPECT_EQ(s.engine->ColRateKHz(), 12273);
+  ASSERT_NE(s.pipeline.engine, nullptr);
+  EXPECT_EQ(s.pipeline.engine->M(), 512);
+  EXPECT_EQ(s.pipeline.engine->ColRateKHz(), 12273);
   std::vector<uint8_t> g(512 * 480 * 2, 100);
   CoreFrame(&g, k);
   EXPECT_EQ(s.filters.Count(), 1);
+}
+
+
+// A pipeline of its own (as the frei0r module and the host's automatic mode
+// own theirs): WaitForMask returns only once the engine holds the mask of the
+// last list handed over, and says so when it times out.
+TEST(FramePipelineTest, WaitForMaskFollowsTheLastList) {
+  qrx::FramePipeline pipeline;
+  ASSERT_TRUE(pipeline.Create(qrx::FrameFormatRecord{64, 48, 0, 0}, 256));
+  EXPECT_TRUE(pipeline.WaitForMask(0));  // nothing requested yet
+  const float* neutral = pipeline.engine->CurrentMask();
+  EXPECT_EQ(neutral[0], 1.0f);
+
+  static qrx::platform::Event release = qrx::platform::CreateEvent(false);
+  pipeline.maskBuilder->SetPassHook(
+      [](const qrx::FilterList&, void*) { qrx::platform::WaitAny(&release, 1, 60000); }, nullptr);
+  qrx::FilterList list;
+  const std::string text = "En:1/Fx:2000/Fy:0/Wx:400/Wy:400/O:3/S:-60/T:0//";
+  qrx::ParseFilterText(text.data(), text.size(), &list);
+  pipeline.SetFilters(list);
+  EXPECT_FALSE(pipeline.WaitForMask(20));  // the pass is held
+  qrx::platform::SetEvent(release);
+  ASSERT_TRUE(pipeline.WaitForMask(60000));
+  const qrx::FftEngine& engine = *pipeline.engine;
+  const float* mask = engine.CurrentMask();
+  float lowest = 1.0f;
+  for (int32_t i = 0; i < engine.Rows() * engine.Pitch(); ++i) lowest = std::min(lowest, mask[i]);
+  EXPECT_LT(lowest, 0.01f);  // the Dot is in the published table
+  pipeline.Destroy();
+  EXPECT_FALSE(pipeline.Ready());
+  EXPECT_FALSE(pipeline.WaitForMask(0));
 }
 
 }  // namespace

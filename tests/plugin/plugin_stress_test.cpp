@@ -72,8 +72,8 @@ TEST_F(StressTest, RebuildFromAnotherThreadWhileFramesFlow) {
   window.join();
   EXPECT_GT(frames, 0);
   // The last rebuild left 512: once its mask is in, the grating is gone.
-  ASSERT_NE(State().engine, nullptr);
-  EXPECT_EQ(State().engine->N(), 512);
+  ASSERT_NE(State().pipeline.engine, nullptr);
+  EXPECT_EQ(State().pipeline.engine->N(), 512);
   std::vector<uint8_t> f = p.frame;
   CoreFrame(&f, k);
   ASSERT_TRUE(WaitPasses(1));
@@ -94,7 +94,7 @@ TEST_F(StressTest, FloodOfMaskRequestsEndsWithTheLastList) {
   std::thread editor([&] {
     while (!stop) {
       qrx::platform::ScopedLock lock(State().pluginLock);
-      if (State().maskBuilder != nullptr) State().maskBuilder->SetFilters(State().filters);
+      if (State().pipeline.maskBuilder != nullptr) State().pipeline.maskBuilder->SetFilters(State().filters);
     }
   });
   // Frames switch channel every time: one request per frame on top.

@@ -265,7 +265,7 @@ class RenderTest : public ::testing::Test {
 };
 
 TEST_F(RenderTest, SpectrumImageAndOutlines) {
-  qrx::FftEngine& e = *qrx::State().engine;
+  qrx::FftEngine& e = *qrx::State().pipeline.engine;
   // Something in the spectrum: a few bins of different size.
   for (int32_t i = 0; i < 40; ++i) e.Spectrum()[2 * (i * 37 % (e.Rows() * e.Pitch()))] = 10.0f * i;
   const std::vector<std::string> expected = {"lock 129x64", "unlock", "blit",   "begin", "strip 65", "end",

@@ -9,16 +9,13 @@
 // with EMMS (_mm_empty) before the scalar tail, so the caller never finds
 // the x87 stack in use.
 #include "frame/pixel_internal.h"
+#include "platform/simd_target.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <xmmintrin.h>
 
 #include <cstring>
 
-// The 32-bit build's baseline has both; the attribute makes x86_64 builds
-// accept the intrinsics too.
-#define QRX_MMX __attribute__((target("mmx,sse")))
-#define QRX_MMX_INLINE __attribute__((target("mmx,sse"), always_inline)) inline
 #endif
 
 namespace qrx {

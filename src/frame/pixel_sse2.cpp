@@ -3,10 +3,10 @@
 // baseline processor too (SSE only), so every function that uses SSE2 carries
 // the target attribute and runs only when the processor has SSE2.
 #include "frame/pixel_internal.h"
+#include "platform/simd_target.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
-#define QRX_SSE2 __attribute__((target("sse2")))
 #endif
 
 namespace qrx {

@@ -1,5 +1,6 @@
 // The spectrum's display values (see display_kernels.h).
 #include "transform/display_kernels.h"
+#include "platform/simd_target.h"
 
 #include <cmath>
 #include <cstring>
@@ -9,8 +10,6 @@
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 #define QRX_HAVE_SSE2_KERNELS 1
-#define QRX_SSE2 __attribute__((target("sse2")))
-#define QRX_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace qrx {

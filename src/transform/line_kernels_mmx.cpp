@@ -9,6 +9,7 @@
 // that follows (long double arithmetic, and on 32-bit x86 every float a
 // function returns) finds an empty register stack.
 #include "transform/line_resample.h"
+#include "platform/simd_target.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -18,10 +19,6 @@
 
 #include "transform/line_kernels_internal.h"
 
-// The 32-bit build's baseline has both; the attribute makes x86_64 builds
-// accept the intrinsics too.
-#define QRX_MMX __attribute__((target("mmx,sse")))
-#define QRX_MMX_INLINE __attribute__((target("mmx,sse"), always_inline)) inline
 
 namespace qrx {
 namespace line {

@@ -4,6 +4,7 @@
 // unaligned (frame lines and table rows have no useful alignment), tails
 // shorter than one step go through the scalar definitions.
 #include "transform/line_resample.h"
+#include "platform/simd_target.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -11,9 +12,6 @@
 
 #include "transform/line_kernels_internal.h"
 
-#define QRX_SSE2 __attribute__((target("sse2")))
-// The per-row helpers go into every loop whatever the inliner's budget.
-#define QRX_SSE2_INLINE __attribute__((target("sse2"), always_inline)) inline
 
 namespace qrx {
 namespace line {

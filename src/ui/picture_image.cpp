@@ -4,12 +4,11 @@
 
 #include "platform/cpu.h"
 #include "ui/picture_geometry.h"
+#include "platform/simd_target.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 #define QRX_HAVE_SSE2_KERNELS 1
-#define QRX_SSE2 __attribute__((target("sse2")))
-#define QRX_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace qrx {

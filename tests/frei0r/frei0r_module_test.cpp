@@ -191,6 +191,19 @@ TEST(Frei0rModule, DeclaresABgraFilterAndExportsOnlyTheFrei0rFunctions) {
   EXPECT_EQ(exported, (std::set<std::string>{"f0r_init", "f0r_deinit", "f0r_get_plugin_info", "f0r_get_param_info",
                                              "f0r_construct", "f0r_destruct", "f0r_set_param_value",
                                              "f0r_get_param_value", "f0r_update"}));
+
+  // The settings store, and with it the settings file's writer, is not in
+  // the module at all (its symbol table, local symbols included).
+  std::FILE* all = popen("nm -C '" QRX_FREI0R_MODULE "'", "r");
+  ASSERT_NE(all, nullptr);
+  bool store = false, any = false;
+  while (std::fgets(line, sizeof(line), all) != nullptr) {
+    any = true;
+    if (std::strstr(line, "SettingsStore") != nullptr) store = true;
+  }
+  pclose(all);
+  EXPECT_TRUE(any);
+  EXPECT_FALSE(store);
 }
 
 TEST(Frei0rModule, ParametersReadBackAsSetAndStringsAreCopied) {
@@ -360,7 +373,8 @@ TEST(Frei0rModule, BadInputPassesFramesUnchangedWithOneLine) {
 }
 
 // Instances share nothing: several run at once on threads of their own
-// (the way MLT keeps one per thread), each giving the pixels it gives alone.
+// (the way MLT keeps one per thread), each giving the pixels it gives alone;
+// one of them has odd sizes.
 TEST(Frei0rModule, IndependentInstancesRunConcurrently) {
   struct Stream {
     int32_t width, height;
@@ -368,7 +382,7 @@ TEST(Frei0rModule, IndependentInstancesRunConcurrently) {
     double fftLine;
   };
   const Stream streams[] = {
-      {128, 96, kTwoDots, 0.0}, {96, 64, kElsewhere, 256.0}, {160, 120, kTwoDots, 1024.0}, {64, 48, kTwoDots, 0.5}};
+      {128, 96, kTwoDots, 0.0}, {96, 64, kElsewhere, 256.0}, {160, 120, kTwoDots, 1024.0}, {101, 77, kTwoDots, 0.5}};
   constexpr int kStreams = 4, kFrames = 3;
   auto run = [&](int s, std::vector<std::vector<uint8_t>>* outputs) {
     const Stream& stream = streams[s];

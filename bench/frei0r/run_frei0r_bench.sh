@@ -7,7 +7,8 @@
 #     frames per second (wall clock) and CPU time (user + system) of both,
 #     the two graphs run alternately;
 #  2. the module's own cost, BGRA in and BGRA out, against Process on BGR24
-#     (bench_frei0r, the plug-in benchmark stream's filters).
+#     (bench_frei0r's interleaved run, the plug-in benchmark stream's
+#     filters).
 # Each round prints the load (uptime) beside its figures.
 #   bash bench/frei0r/run_frei0r_bench.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
@@ -50,16 +51,15 @@ for r in $(seq "$rounds"); do
 done
 
 echo
-echo "module (BGRA in, BGRA out) against Process (BGR24), 720 x 576, per frame:"
+echo "module (BGRA in, BGRA out) against Process (BGR24), 720 x 576, wall clock per frame, in turn:"
 for r in $(seq "$rounds"); do
   l=$(load)
-  "$build/bench/frei0r/bench_frei0r" --benchmark_filter='BM_(ProcessBgr24|Frei0rBgra)' --benchmark_min_time=2 \
+  "$build/bench/frei0r/bench_frei0r" --benchmark_filter='BM_Interleaved' --benchmark_min_time=3 \
     --benchmark_format=json 2>/dev/null >"$work/bench.json"
   python3 - "$work/bench.json" "$r" "$l" <<'PY'
 import json, sys
-runs = {b["name"].split("/")[0]: b for b in json.load(open(sys.argv[1]))["benchmarks"]}
-p, m = runs["BM_ProcessBgr24"], runs["BM_Frei0rBgra"]
-print(f"{sys.argv[2]:<6} load {sys.argv[3]:>5}: Process BGR24 {p['real_time']:.2f} ms (CPU {p['cpu_time']:.2f}), "
-      f"module BGRA {m['real_time']:.2f} ms (CPU {m['cpu_time']:.2f}), ratio {m['real_time'] / p['real_time']:.2f}")
+b = json.load(open(sys.argv[1]))["benchmarks"][0]
+print(f"{sys.argv[2]:<6} load {sys.argv[3]:>5}: Process BGR24 {b['process_ms']:.2f} ms, "
+      f"module BGRA {b['module_ms']:.2f} ms, module/Process {b['ratio']:.2f}")
 PY
 done

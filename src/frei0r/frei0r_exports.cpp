@@ -9,11 +9,17 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <thread>
 
 #include "frei0r/stream_filter.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 // The header declares the functions without C linkage of its own.
 extern "C" {
@@ -53,6 +59,29 @@ void Trace(const char* format, ...) {
   std::vsnprintf(line, sizeof(line), format, arguments);
   va_end(arguments);
   std::fprintf(stderr, "qrx_freqfilter: trace thread %06llx %s\n", ThreadNumber(), line);
+}
+
+// A string parameter arrives as a pointer to the string's address (char**).
+// GStreamer's frei0r wrapper, when a string property changes on an element
+// that already has an instance, passes the string's address itself. On
+// 64-bit Linux the two are told apart: an address is a user-space value (top
+// 17 bits zero) on a mapped page, and the first eight bytes of text are not
+// (text bytes there would have to be zero, and the page mapped).
+const char* StringParameter(const void* param) {
+#if defined(__x86_64__) && defined(__linux__)
+  uintptr_t candidate;
+  // The eight bytes may run past a short string's end, within its heap block.
+  std::memcpy(&candidate, param, sizeof(candidate));
+  if (candidate != 0) {
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    unsigned char resident;
+    const bool userSpace = (candidate >> 47) == 0;
+    if (!userSpace || mincore(reinterpret_cast<void*>(candidate & ~(page - 1)), page, &resident) != 0) {
+      return static_cast<const char*>(param);
+    }
+  }
+#endif
+  return *static_cast<const char* const*>(param);
 }
 
 }  // namespace
@@ -104,7 +133,7 @@ __attribute__((visibility("default"))) void f0r_set_param_value(f0r_instance_t i
     case kSettings:
     case kSection:
     case kFilters: {
-      const char* text = *static_cast<const char* const*>(param);
+      const char* text = StringParameter(param);
       Trace("set %p %s \"%s\"", instance, kParameters[index].name, text != nullptr ? text : "(null)");
       if (index == kSettings) filter->SetSettingsPath(text);
       if (index == kSection) filter->SetSection(text);

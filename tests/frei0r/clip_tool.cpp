@@ -4,11 +4,12 @@
 //       raw BGRA clips: the clean picture, and the same with gratings at the
 //       enabled Dots of the Filter= text FILTERS.
 //   qrx_frei0r_clip check W H FILTERS CLEAN NOISY OUTPUT [--frames N]
-//                   [--min-removed DB] [--max-change N] [--alpha]
-//       every frame of OUTPUT (raw BGRA) against the clips: the interference
-//       removed by at least DB, the clean area within N of the input, alpha
-//       unchanged (with --alpha); OUTPUT must hold N frames (default: as
-//       many as NOISY). Exit status 1 when any frame fails.
+//                   [--from F] [--min-removed DB] [--max-change N] [--alpha]
+//       every frame of OUTPUT (raw BGRA; from frame F, default 0) against
+//       the clips: the interference removed by at least DB, the clean area
+//       within rounding (at most N off), alpha unchanged (with --alpha);
+//       OUTPUT must hold N frames (default: as many as NOISY). Exit status 1
+//       when any frame fails.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +50,7 @@ int Check(int argc, char** argv) {
   const int32_t width = std::atoi(argv[2]), height = std::atoi(argv[3]);
   const auto gratings = qrxtest::GratingsOfFilterText(argv[4], kAmplitude);
   double minRemoved = 20.0;
-  int maxChange = qrxtest::kCleanMaxChange, frames = -1;
+  int maxChange = qrxtest::kCleanMaxChange, frames = -1, from = 0;
   bool alpha = false;
   for (int i = 8; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--alpha"))
@@ -60,6 +61,8 @@ int Check(int argc, char** argv) {
       maxChange = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--frames") && i + 1 < argc)
       frames = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--from") && i + 1 < argc)
+      from = std::atoi(argv[++i]);
     else
       return 2;
   }
@@ -75,8 +78,8 @@ int Check(int argc, char** argv) {
                  frameBytes);
     return 1;
   }
-  bool ok = expected > 0;
-  for (size_t f = 0; f < expected; ++f) {
+  bool ok = expected > static_cast<size_t>(from);
+  for (size_t f = static_cast<size_t>(from); f < expected; ++f) {
     const size_t at = f * frameBytes;
     const qrxtest::FrameVerdict v = qrxtest::Judge(&clean[at], &noisy[at], &output[at], width, height, gratings);
     const bool frameOk = v.worstRemovedDb >= minRemoved && v.cleanMaxChange <= maxChange &&
@@ -98,7 +101,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: qrx_frei0r_clip make W H FRAMES FILTERS CLEAN NOISY\n"
                  "       qrx_frei0r_clip check W H FILTERS CLEAN NOISY OUTPUT [--frames N] [--min-removed DB]"
-                 " [--max-change N] [--alpha]\n");
+                 " [--from F] [--max-change N] [--alpha]\n");
   }
   return status;
 }

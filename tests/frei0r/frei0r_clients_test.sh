@@ -11,6 +11,7 @@
 #   frei0r_clients_test.sh MODULE_DIR QRX_FREI0R_CLIP README.md
 set -uo pipefail
 module_dir=$(cd "$1" && pwd) clip=$2 readme=$3
+here=$(cd "$(dirname "$0")" && pwd)
 
 clients=(ffmpeg mpv gst-launch-1.0 melt)
 for c in "${clients[@]}"; do
@@ -58,8 +59,9 @@ ffmpeg -nostdin -v error -f rawvideo -pix_fmt bgra -s ${width}x$height -r 25 -i 
 failures=()
 # Runs one client line (with its changes for this test), decodes out.mkv
 # and judges every frame.
-run() {  # name command-line
+run() {  # name command-line [check options]
   local name=$1 command=$2
+  shift 2
   echo
   echo "== $name: $command"
   rm -f out.mkv out.bgra
@@ -86,7 +88,7 @@ run() {  # name command-line
     failures+=("$name (no output)")
     return
   fi
-  if ! "$clip" check $width $height "$filters" clean.bgra noisy.bgra out.bgra --frames $frames --alpha; then
+  if ! "$clip" check $width $height "$filters" clean.bgra noisy.bgra out.bgra --frames $frames --alpha "$@"; then
     failures+=("$name")
   fi
 }
@@ -103,6 +105,17 @@ run melt_three_threads "$melt_line real_time=-3"
 printf '<mlt>\n  <producer id="clip">\n    <property name="resource">in.mkv</property>\n%s\n  </producer>\n</mlt>\n' \
   "$mlt_filter" >project.mlt
 run melt_project "melt project.mlt -consumer avformat:out.mkv vcodec=ffv1 pix_fmt=bgra an=1"
+# A GStreamer application changing the filters on the running element
+# (GStreamer then passes the text in a way of its own): every frame after
+# the change is filtered with the new list.
+if /usr/bin/python3 -c 'import gi; gi.require_version("Gst", "1.0")' 2>/dev/null; then
+  run gst_live_change "/usr/bin/python3 $here/gst_live_change.py in.mkv out.mkv \
+    'En:1/Fx:5000/Fy:4000/Wx:300/Wy:300/O:3/S:-60/T:0//' '$filters'" --from 1
+elif [ -n "${CI:-}" ]; then
+  failures+=("gst_live_change (python3-gi is not installed)")
+else
+  echo "python3-gi is not installed: the live change in GStreamer is not tried"
+fi
 # The user's own frei0r folder instead of FREI0R_PATH.
 run ffmpeg_home_folder "${install//build\/native\/frei0r\/qrx_freqfilter.so/$module_dir/qrx_freqfilter.so} && unset FREI0R_PATH && $ffmpeg_settings"
 

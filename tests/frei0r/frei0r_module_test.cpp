@@ -219,6 +219,17 @@ TEST(Frei0rModule, ParametersReadBackAsSetAndStringsAreCopied) {
   Frei0r().getParam(instance.Handle(), &fftLine, kFftLine);
   EXPECT_STREQ(settings, "my.ini");
   EXPECT_EQ(fftLine, 0.25);
+  // GStreamer passes a string changed on a running element as the string
+  // itself (char*), not its address: read the same, short strings too.
+  for (const char* value : {"12", "", "DEFAULT", kTwoDots, "/tmp/a settings file.ini"}) {
+    SCOPED_TRACE(value);
+    char direct[256] = {};
+    std::strncpy(direct, value, sizeof(direct) - 1);
+    Frei0r().setParam(instance.Handle(), direct, kSection);
+    const char* read = nullptr;
+    Frei0r().getParam(instance.Handle(), &read, kSection);
+    EXPECT_STREQ(read, value);
+  }
   // Defaults of a new instance: empty texts, fft_line 0.
   Instance fresh(64, 48);
   for (int i : {kSettings, kSection, kFilters}) {

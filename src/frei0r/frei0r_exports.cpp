@@ -1,6 +1,9 @@
 // The frei0r entry points: a filter of colour model BGRA8888 whose
 // instances are StreamFilters. Hosts call one instance from one thread at a
 // time and different instances from any threads; instances share nothing.
+// MLT breaks the first rule when a frei0r filter's "threads" property is
+// set (it cuts frames into slices and passes them to one instance from
+// several threads at once), so each instance takes its own lock.
 //
 // QRX_FREI0R_TRACE=1 in the environment puts one line per call on standard
 // error (thread, call, sizes, parameter values, frame time): what a host
@@ -15,6 +18,7 @@
 #include <thread>
 
 #include "frei0r/stream_filter.h"
+#include "platform/platform.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -29,6 +33,12 @@ extern "C" {
 namespace {
 
 using qrx::StreamFilter;
+
+struct Instance {
+  Instance(unsigned width, unsigned height) : stream(width, height) {}
+  qrx::platform::CriticalSection lock;
+  StreamFilter stream;
+};
 
 enum Parameter { kSettings = 0, kSection, kFilters, kFftLine, kParameterCount };
 
@@ -116,34 +126,35 @@ __attribute__((visibility("default"))) void f0r_get_param_info(f0r_param_info_t*
 }
 
 __attribute__((visibility("default"))) f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
-  StreamFilter* filter = new (std::nothrow) StreamFilter(width, height);
+  Instance* filter = new (std::nothrow) Instance(width, height);
   Trace("construct %u x %u -> %p", width, height, static_cast<void*>(filter));
   return filter;
 }
 
 __attribute__((visibility("default"))) void f0r_destruct(f0r_instance_t instance) {
   Trace("destruct %p", instance);
-  delete static_cast<StreamFilter*>(instance);
+  delete static_cast<Instance*>(instance);
 }
 
 __attribute__((visibility("default"))) void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-  StreamFilter* filter = static_cast<StreamFilter*>(instance);
+  Instance* filter = static_cast<Instance*>(instance);
   if (filter == nullptr || param == nullptr) return;
+  qrx::platform::ScopedLock lock(filter->lock);
   switch (index) {
     case kSettings:
     case kSection:
     case kFilters: {
       const char* text = StringParameter(param);
       Trace("set %p %s \"%s\"", instance, kParameters[index].name, text != nullptr ? text : "(null)");
-      if (index == kSettings) filter->SetSettingsPath(text);
-      if (index == kSection) filter->SetSection(text);
-      if (index == kFilters) filter->SetFilters(text);
+      if (index == kSettings) filter->stream.SetSettingsPath(text);
+      if (index == kSection) filter->stream.SetSection(text);
+      if (index == kFilters) filter->stream.SetFilters(text);
       break;
     }
     case kFftLine: {
       const double value = *static_cast<const double*>(param);
       Trace("set %p fft_line %g", instance, value);
-      filter->SetFftLine(value);
+      filter->stream.SetFftLine(value);
       break;
     }
     default:
@@ -152,9 +163,10 @@ __attribute__((visibility("default"))) void f0r_set_param_value(f0r_instance_t i
 }
 
 __attribute__((visibility("default"))) void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-  const StreamFilter* filter = static_cast<const StreamFilter*>(instance);
+  Instance* filter = static_cast<Instance*>(instance);
   if (filter == nullptr || param == nullptr) return;
-  const qrx::ModuleParameters& p = filter->Parameters();
+  qrx::platform::ScopedLock lock(filter->lock);
+  const qrx::ModuleParameters& p = filter->stream.Parameters();
   // Strings: the address of the instance's own copy, valid until the next
   // change of that parameter.
   switch (index) {
@@ -179,9 +191,10 @@ __attribute__((visibility("default"))) void f0r_update(f0r_instance_t instance, 
                                                        uint32_t* outframe) {
   Trace("update %p time %.6f in %p out %p", instance, time, static_cast<const void*>(inframe),
         static_cast<void*>(outframe));
-  StreamFilter* filter = static_cast<StreamFilter*>(instance);
+  Instance* filter = static_cast<Instance*>(instance);
   if (filter == nullptr) return;
-  filter->Update(reinterpret_cast<const uint8_t*>(inframe), reinterpret_cast<uint8_t*>(outframe));
+  qrx::platform::ScopedLock lock(filter->lock);
+  filter->stream.Update(reinterpret_cast<const uint8_t*>(inframe), reinterpret_cast<uint8_t*>(outframe));
 }
 
 }  // extern "C"

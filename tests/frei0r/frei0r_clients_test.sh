@@ -102,6 +102,9 @@ run gst_launch "$gst"
 run melt "$melt_line"
 # MLT rendering on three threads: an instance for each, at the same time.
 run melt_three_threads "$melt_line real_time=-3"
+# MLT's "threads" on the filter: frames cut in two slices, both passed to
+# one instance from two threads at once.
+run melt_slices "$melt_line threads=2"
 printf '<mlt>\n  <producer id="clip">\n    <property name="resource">in.mkv</property>\n%s\n  </producer>\n</mlt>\n' \
   "$mlt_filter" >project.mlt
 run melt_project "melt project.mlt -consumer avformat:out.mkv vcodec=ffv1 pix_fmt=bgra an=1"

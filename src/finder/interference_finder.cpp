@@ -20,6 +20,10 @@ constexpr double kStayMarginDb = 6.0;
 // A peak found within this many main lobes of a followed one that it does
 // not follow means the followed one moved.
 constexpr double kMovedLobes = 3.0;
+// A peak whose cell in the newest frame lies this far below its level in
+// the average is fading: the interference went away (or moved), and the
+// average has not caught up yet.
+constexpr double kFadedDb = 12.0;
 // Within this fraction of a bin of where it was designed, a peak on the same
 // cell is followed without asking the model.
 constexpr double kSamePlace = 0.15;
@@ -71,6 +75,25 @@ bool InterferenceFinder::Follows(const TrackedPeak& t, const Peak& p, const Find
   return designer_->PatternRemovalDb(dot.column, offQ, offK, t.filters.size() > 1, t.shape) >=
          limits.design.leastRemovalDb;
 }
+
+double InterferenceFinder::NewestLevelDb(int32_t q, int32_t k) const {
+  const std::vector<std::complex<float>>& newest = spectrum_.Newest();
+  const int32_t rows = spectrum_.Rows(), bins = spectrum_.Bins();
+  float most = 0.0f;
+  for (int32_t dq = -1; dq <= 1; ++dq)
+    for (int32_t dk = -1; dk <= 1; ++dk) {
+      int32_t qq = q + dq, kk = k + dk;
+      if (kk < 0) {
+        kk = -kk;
+        qq = rows - qq;
+      }
+      if (qq < 0 || qq >= rows || kk >= bins) continue;
+      most = std::max(most, std::abs(newest[static_cast<size_t>(qq) * bins + kk]));
+    }
+  return 20.0 * std::log10(most + 1e-9);
+}
+
+bool InterferenceFinder::Fading(const Peak& p) const { return NewestLevelDb(p.q, p.k) < p.level - kFadedDb; }
 
 bool InterferenceFinder::Stands(const TrackedPeak& t, const FinderLimits& limits) const {
   const int32_t q = t.peak.q, k = t.peak.k;
@@ -127,7 +150,8 @@ bool InterferenceFinder::Update(const FinderLimits& limits, int32_t looksToDrop,
     TrackedPeak& tp = (*tracked)[t];
     int32_t match = -1;
     bool near = false;
-    for (size_t i = 0; i < found.size() && match < 0; ++i) {
+    const bool fading = Fading(tp.peak);
+    for (size_t i = 0; i < found.size() && match < 0 && !fading; ++i) {
       if (used[i]) continue;
       if (Follows(tp, found[i], limits)) {
         match = static_cast<int32_t>(i);
@@ -143,7 +167,7 @@ bool InterferenceFinder::Update(const FinderLimits& limits, int32_t looksToDrop,
       tp.misses = 0;
     } else if (near) {
       keep = false;
-    } else if (Stands(tp, limits)) {
+    } else if (!fading && Stands(tp, limits)) {
       tp.misses = 0;
     } else {
       keep = ++tp.misses < looksToDrop;
@@ -167,7 +191,7 @@ bool InterferenceFinder::Update(const FinderLimits& limits, int32_t looksToDrop,
     if (used[i]) continue;
     if (count() >= limits.maxFilters) break;
     const Peak& p = found[i];
-    if (Covered(*tracked, p.q, p.k)) continue;
+    if (Covered(*tracked, p.q, p.k) || Fading(p)) continue;
     // A weaker cell on the row or column band of a much stronger peak is
     // that peak's side lobe.
     const bool leakage = std::any_of(tracked->begin(), tracked->end(), [&](const TrackedPeak& t) {

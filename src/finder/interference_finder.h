@@ -64,13 +64,19 @@ class InterferenceFinder {
   // where its Dot still removes the least removal, or while it still stands
   // out somewhat (a lower bar than for new peaks, so that a peak near the
   // bar does not come and go); it goes when a peak lies near it but outside
-  // its notch (it moved), or after looksToDrop looks without it. New peaks
-  // get new filters. True when the list of filters changed.
+  // its notch (it moved), or after looksToDrop looks without it, a look
+  // whose newest frame lies far below the average there counting as one
+  // without it (the average lags behind interference that went away). New
+  // peaks that are not fading so get new filters. True when the list of
+  // filters changed.
   bool Update(const FinderLimits& limits, int32_t looksToDrop, std::vector<TrackedPeak>* tracked);
 
  private:
   bool Follows(const TrackedPeak& t, const Peak& p, const FinderLimits& limits) const;
   bool Stands(const TrackedPeak& t, const FinderLimits& limits) const;
+  // The newest frame's level around a cell (the most of its 3 x 3), dB.
+  double NewestLevelDb(int32_t q, int32_t k) const;
+  bool Fading(const Peak& p) const;
   bool Covered(const std::vector<TrackedPeak>& tracked, int32_t q, int32_t k) const;
   bool HasTwin(const Peak& p) const;
   FoundFilter Make(int32_t q, int32_t k, const Peak& p, const DotDesign& d, bool twin) const;

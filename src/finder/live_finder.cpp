@@ -73,6 +73,8 @@ struct LiveFinder::Impl {
   std::unique_ptr<InterferenceFinder> finder;
   std::vector<TrackedPeak> tracked;
   bool handedNonEmpty = false;
+  int64_t myRestartFrame = 0;
+  bool lookedSinceRestart = false;
 };
 
 LiveFinder::LiveFinder(const LiveFinderOptions& options) : impl_(std::make_unique<Impl>(options)) {
@@ -216,6 +218,8 @@ void LiveFinder::Impl::Restart(const Slot& s) {
     ++stats.restarts;
     from = restartFrame;
   }
+  myRestartFrame = from;
+  lookedSinceRestart = false;
   if (handedNonEmpty) {
     platform::ScopedLock hold(lock);
     updates.push_back(LiveFinderUpdate{from, FilterList()});
@@ -232,7 +236,9 @@ void LiveFinder::Impl::Look(int64_t frame) {
     const FilterList list = ToFilterList(FiltersOf(tracked));
     if (list.Count() > 0 || handedNonEmpty) {
       LiveFinderUpdate u;
-      u.frame = frame;
+      // The frames before the first look had no list yet: its list is the
+      // earliest knowledge of them.
+      u.frame = lookedSinceRestart ? frame : myRestartFrame;
       u.filters.CopyFrom(list);
       updates.push_back(std::move(u));
       ++stats.changes;
@@ -240,6 +246,7 @@ void LiveFinder::Impl::Look(int64_t frame) {
     }
   }
   ++stats.looks;
+  lookedSinceRestart = true;
   lookedThrough.store(std::max(lookedThrough.load(std::memory_order_relaxed), frame), std::memory_order_release);
 }
 

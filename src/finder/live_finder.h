@@ -38,8 +38,9 @@ struct LiveFinderOptions {
   FinderLimits limits;
 };
 
-// A change of the filter list and the frame from which on it applies (the
-// frame of the look that found it).
+// A change of the filter list and the frame from which on it applies: the
+// frame of the look that found it, or, for the first look after a start or
+// restart, the first frame of it (those frames had no list before).
 struct LiveFinderUpdate {
   int64_t frame = -1;
   FilterList filters;

@@ -224,14 +224,18 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   double lastLoss = 0.0;
   // The error a Dot leaves (infinite when it reaches zero frequency), and
   // its removal as a measurement at the pattern's frequency sees it: the
-  // pattern left, less the picture taken there.
+  // pattern left and the picture taken there.
   auto evaluate = [&](DotDesign* d) {
     if (d->shape.a < 1 || d->shape.b < 1 || DcWeight(p, d->shape) < kDcKeep)
       return std::numeric_limits<double>::infinity();
     model.Removed(d->shape, &removed);
     const Loss loss = PictureLoss(region, picture, removed, carrier);
-    const std::complex<double> left = model.AmplitudeLeft(removed) * coefficient - loss.atPattern;
-    const double fraction = amplitude > 0.0 ? std::abs(left) / amplitude : 1.0;
+    // The picture taken at the pattern's frequency changes from frame to
+    // frame as the picture moves: added in power, not with this frame's
+    // phase, which could cancel the pattern left by chance.
+    const double left = std::fabs(model.AmplitudeLeft(removed));
+    const double taken = amplitude > 0.0 ? std::abs(loss.atPattern) / amplitude : 1.0;
+    const double fraction = std::sqrt(left * left + taken * taken);
     d->removalDb = -20.0 * std::log10(std::max(fraction, 1e-12));
     d->patternEnergy = pattern;
     d->error = pattern * model.EnergyLeft(removed) + loss.meanSquare;

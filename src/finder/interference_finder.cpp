@@ -24,6 +24,9 @@ constexpr double kMovedLobes = 3.0;
 // the average is fading: the interference went away (or moved), and the
 // average has not caught up yet.
 constexpr double kFadedDb = 12.0;
+// A followed peak may lose this much of its Dot's designed removal before
+// it gets a new Dot.
+constexpr double kFollowMarginDb = 4.0;
 // Within this fraction of a bin of where it was designed, a peak on the same
 // cell is followed without asking the model.
 constexpr double kSamePlace = 0.15;
@@ -72,8 +75,12 @@ bool InterferenceFinder::Follows(const TrackedPeak& t, const Peak& p, const Find
   const FoundFilter& dot = t.filters.front();
   const double offK = p.k + p.fracK - dot.column, offQ = p.q + p.fracQ - dot.row;
   if (std::fabs(offK) > 4.0 * t.shape.a || std::fabs(offQ) > 4.0 * t.shape.b) return false;
-  return designer_->PatternRemovalDb(dot.column, offQ, offK, t.filters.size() > 1, t.shape) >=
-         limits.design.leastRemovalDb;
+  // A moving peak gets its new Dot before it leaves the old one: followed
+  // while the old Dot still removes what it should (or nearly what it
+  // removed when designed, for a Dot that never reached that).
+  const double wanted =
+      std::max(limits.design.leastRemovalDb, std::min(limits.design.minRemovalDb, dot.predictedDb - kFollowMarginDb));
+  return designer_->PatternRemovalDb(dot.column, offQ, offK, t.filters.size() > 1, t.shape) >= wanted;
 }
 
 double InterferenceFinder::NewestLevelDb(int32_t q, int32_t k) const {

@@ -195,7 +195,7 @@ double DotDesigner::DcWeight(const Peak& p, const DotShape& d) const {
 }
 
 DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::complex<float>>& frame,
-                              const PeakFinder& peaks, const DesignLimits& limits) {
+                              const PeakFinder& peaks, const DesignLimits& limits, double aheadK, double aheadQ) {
   if (!IsUsable()) return DotDesign();
   // Deep enough to take the peak's centre below its background.
   const int32_t strength = -static_cast<int32_t>(std::lround(std::clamp(p.heightDb + 6.0, 30.0, 60.0)));
@@ -207,6 +207,8 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   if (twin) region.centres.emplace_back(engine_.Rows() - p.q, 0);
 
   const NotchModel model(rows_, columns_, p.fracK, p.fracQ, region.spanK, region.spanQ, p.k, twin);
+  const bool moving = aheadK != 0.0 || aheadQ != 0.0;
+  const NotchModel ahead(rows_, columns_, p.fracK + aheadK, p.fracQ + aheadQ, region.spanK, region.spanQ, p.k, twin);
   std::vector<std::complex<double>> picture;
   std::complex<double> coefficient;
   const double amplitude = FitPattern(p, twin, region, frame, peaks, &coefficient, &picture);
@@ -233,7 +235,8 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
     // The picture taken at the pattern's frequency changes from frame to
     // frame as the picture moves: added in power, not with this frame's
     // phase, which could cancel the pattern left by chance.
-    const double left = std::fabs(model.AmplitudeLeft(removed));
+    double left = std::fabs(model.AmplitudeLeft(removed));
+    if (moving) left = std::max(left, std::fabs(ahead.AmplitudeLeft(removed)));
     const double taken = amplitude > 0.0 ? std::abs(loss.atPattern) / amplitude : 1.0;
     const double fraction = std::sqrt(left * left + taken * taken);
     d->removalDb = -20.0 * std::log10(std::max(fraction, 1e-12));

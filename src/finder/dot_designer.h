@@ -56,8 +56,10 @@ class DotDesigner {
   // average lost); peaks: the finder that found p (cells it marks as
   // interference are no loss to take). twin: the peak's pattern also fills
   // column 0 of the mirror row, which gets a Dot of the same shape.
+  // aheadK, aheadQ: where a moving pattern will be, cells from where it is;
+  // the removal counted is then the worse of the two places.
   DotDesign Design(const Peak& p, bool twin, const std::vector<std::complex<float>>& frame, const PeakFinder& peaks,
-                   const DesignLimits& limits);
+                   const DesignLimits& limits, double aheadK = 0.0, double aheadQ = 0.0);
 
   // The removal a Dot of this shape centred on cell (q, k) gives a pattern at
   // (q + fracQ, k + fracK), by the model alone (pattern, no picture).

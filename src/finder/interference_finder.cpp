@@ -27,6 +27,9 @@ constexpr double kFadedDb = 12.0;
 // A followed peak may lose this much of its Dot's designed removal before
 // it gets a new Dot.
 constexpr double kFollowMarginDb = 4.0;
+// A moving peak is judged this many looks ahead of where the average shows
+// it: the next look, and the average's lag behind the newest frame.
+constexpr double kLooksAhead = 2.0;
 // Within this fraction of a bin of where it was designed, a peak on the same
 // cell is followed without asking the model.
 constexpr double kSamePlace = 0.15;
@@ -70,10 +73,12 @@ bool InterferenceFinder::HasTwin(const Peak& p) const {
 
 bool InterferenceFinder::Follows(const TrackedPeak& t, const Peak& p, const FinderLimits& limits) const {
   if (p.q == t.peak.q && p.k == t.peak.k && std::fabs(p.fracK - t.peak.fracK) < kSamePlace &&
-      std::fabs(p.fracQ - t.peak.fracQ) < kSamePlace)
+      std::fabs(p.fracQ - t.peak.fracQ) < kSamePlace && std::fabs(t.speedK) < kSamePlace &&
+      std::fabs(t.speedQ) < kSamePlace)
     return true;
   const FoundFilter& dot = t.filters.front();
-  const double offK = p.k + p.fracK - dot.column, offQ = p.q + p.fracQ - dot.row;
+  const double offK = p.k + p.fracK + kLooksAhead * t.speedK - dot.column;
+  const double offQ = p.q + p.fracQ + kLooksAhead * t.speedQ - dot.row;
   if (std::fabs(offK) > 4.0 * t.shape.a || std::fabs(offQ) > 4.0 * t.shape.b) return false;
   // A moving peak gets its new Dot before it leaves the old one: followed
   // while the old Dot still removes what it should (or nearly what it
@@ -150,29 +155,42 @@ bool InterferenceFinder::Update(const FinderLimits& limits, int32_t looksToDrop,
   const std::vector<Peak> found = peaks_->Find(spectrum_.Mean(), limits.peaks);
   std::vector<bool> used(found.size(), false);
   bool changed = false;
+  struct Motion {
+    size_t peak;
+    double speedK, speedQ;
+  };
+  std::vector<Motion> moved;
   const double lobeK = peaks_->LobeK(), lobeQ = peaks_->LobeQ();
 
   // The peaks followed so far: still there, moved, or gone.
   for (size_t t = 0; t < tracked->size();) {
     TrackedPeak& tp = (*tracked)[t];
-    int32_t match = -1;
-    bool near = false;
+    int32_t match = -1, near = -1;
     const bool fading = Fading(tp.peak);
     for (size_t i = 0; i < found.size() && match < 0 && !fading; ++i) {
       if (used[i]) continue;
       if (Follows(tp, found[i], limits)) {
         match = static_cast<int32_t>(i);
-      } else {
-        near |= std::abs(found[i].q - tp.peak.q) <= kMovedLobes * lobeQ &&
-                std::abs(found[i].k - tp.peak.k) <= kMovedLobes * lobeK;
+      } else if (near < 0 && std::abs(found[i].q - tp.peak.q) <= kMovedLobes * lobeQ &&
+                 std::abs(found[i].k - tp.peak.k) <= kMovedLobes * lobeK) {
+        near = static_cast<int32_t>(i);
       }
     }
     bool keep = true;
     if (match >= 0) {
+      const Peak& p = found[static_cast<size_t>(match)];
       used[static_cast<size_t>(match)] = true;
-      tp.peak.level = found[static_cast<size_t>(match)].level;
+      tp.peak.level = p.level;
       tp.misses = 0;
-    } else if (near) {
+      tp.speedK = 0.5 * tp.speedK + 0.5 * (p.k + p.fracK - tp.lastK);
+      tp.speedQ = 0.5 * tp.speedQ + 0.5 * (p.q + p.fracQ - tp.lastQ);
+      tp.lastK = p.k + p.fracK;
+      tp.lastQ = p.q + p.fracQ;
+    } else if (near >= 0) {
+      // It moved: the peak near it takes over, with its motion.
+      const Peak& p = found[static_cast<size_t>(near)];
+      moved.push_back(Motion{static_cast<size_t>(near), 0.5 * tp.speedK + 0.5 * (p.k + p.fracK - tp.lastK),
+                             0.5 * tp.speedQ + 0.5 * (p.q + p.fracQ - tp.lastQ)});
       keep = false;
     } else if (!fading && Stands(tp, limits)) {
       tp.misses = 0;
@@ -213,13 +231,24 @@ bool InterferenceFinder::Update(const FinderLimits& limits, int32_t looksToDrop,
                                   return std::abs(r.q - (spectrum_.Rows() - p.q)) <= 1 && std::abs(r.k - p.k) <= 1;
                                 });
     if (mirrorRejected) continue;
-    const DotDesign d = designer_->Design(p, twin, spectrum_.Newest(), *peaks_, limits.design);
+    double speedK = 0.0, speedQ = 0.0;
+    for (const Motion& m : moved)
+      if (m.peak == i) {
+        speedK = m.speedK;
+        speedQ = m.speedQ;
+      }
+    const DotDesign d = designer_->Design(p, twin, spectrum_.Newest(), *peaks_, limits.design, kLooksAhead * speedK,
+                                          kLooksAhead * speedQ);
     if (d.shape.order == 0) {
       rejected.push_back(p);
       continue;
     }
     TrackedPeak t;
     t.peak = p;
+    t.lastK = p.k + p.fracK;
+    t.lastQ = p.q + p.fracQ;
+    t.speedK = speedK;
+    t.speedQ = speedQ;
     t.shape = d.shape;
     t.filters.push_back(Make(p.q, p.k, p, d, false));
     if (twin) t.filters.push_back(Make(spectrum_.Rows() - p.q, 0, p, d, true));

@@ -38,10 +38,12 @@ struct FoundFilter {
 
 // A peak with its filters, followed from look to look.
 struct TrackedPeak {
-  Peak peak;                         // as last seen
-  DotShape shape;                    // its Dot (and the twin's)
-  std::vector<FoundFilter> filters;  // the Dot, and its twin
-  int32_t misses = 0;                // looks in a row without it
+  Peak peak;                          // as last seen
+  DotShape shape;                     // its Dot (and the twin's)
+  std::vector<FoundFilter> filters;   // the Dot, and its twin
+  int32_t misses = 0;                 // looks in a row without it
+  double lastK = 0.0, lastQ = 0.0;    // where it was seen last, cells (column, row)
+  double speedK = 0.0, speedQ = 0.0;  // how far it moves per look, cells (smoothed)
 };
 
 class InterferenceFinder {
@@ -67,8 +69,10 @@ class InterferenceFinder {
   // its notch (it moved), or after looksToDrop looks without it, a look
   // whose newest frame lies far below the average there counting as one
   // without it (the average lags behind interference that went away). New
-  // peaks that are not fading so get new filters. True when the list of
-  // filters changed.
+  // peaks that are not fading so get new filters. A peak that moves is
+  // judged where it will be by the look after next (the average lags behind
+  // it), and its new Dot is designed to hold until then. True when the list
+  // of filters changed.
   bool Update(const FinderLimits& limits, int32_t looksToDrop, std::vector<TrackedPeak>* tracked);
 
  private:

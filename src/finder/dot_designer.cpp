@@ -248,11 +248,25 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   DotDesign chosen;
   double chosenError = pattern;
   int chosenTier = -1;
+  auto tierOf = [&](double removalDb) {
+    return removalDb >= limits.minRemovalDb ? 2 : removalDb >= limits.leastRemovalDb ? 1 : 0;
+  };
   auto consider = [&](const DotShape& shape) {
     DotDesign d;
     d.shape = shape;
+    // The pattern's part alone first: the picture's part only adds error and
+    // takes removal, so a Dot that loses already is not worth the inverse
+    // transform.
+    if (shape.a < 1 || shape.b < 1 || DcWeight(p, shape) < kDcKeep) return false;
+    model.Removed(shape, &removed);
+    double left = std::fabs(model.AmplitudeLeft(removed));
+    if (moving) left = std::max(left, std::fabs(ahead.AmplitudeLeft(removed)));
+    const int bestTier = tierOf(-20.0 * std::log10(std::max(left, 1e-12)));
+    const double leastError = pattern * model.EnergyLeft(removed);
+    if (leastError >= pattern || bestTier < chosenTier || (bestTier == chosenTier && leastError >= chosenError))
+      return false;
     const double error = evaluate(&d);
-    const int tier = d.removalDb >= limits.minRemovalDb ? 2 : d.removalDb >= limits.leastRemovalDb ? 1 : 0;
+    const int tier = tierOf(d.removalDb);
     if (error >= pattern || tier < chosenTier || (tier == chosenTier && error >= chosenError)) return false;
     chosen = d;
     chosenError = error;

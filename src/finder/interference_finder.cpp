@@ -30,6 +30,9 @@ constexpr double kFollowMarginDb = 4.0;
 // A moving peak is judged this many looks ahead of where the average shows
 // it: the next look, and the average's lag behind the newest frame.
 constexpr double kLooksAhead = 2.0;
+// A peak refused at an earlier look is refused again while its level stays
+// within this of what it was.
+constexpr double kRefusedSameDb = 3.0;
 // Within this fraction of a bin of where it was designed, a peak on the same
 // cell is followed without asking the model.
 constexpr double kSamePlace = 0.15;
@@ -231,6 +234,13 @@ bool InterferenceFinder::Update(const FinderLimits& limits, int32_t looksToDrop,
                                   return std::abs(r.q - (spectrum_.Rows() - p.q)) <= 1 && std::abs(r.k - p.k) <= 1;
                                 });
     if (mirrorRejected) continue;
+    const bool refusedBefore = std::any_of(refused_.begin(), refused_.end(), [&](const Peak& r) {
+      return std::abs(r.q - p.q) <= 1 && std::abs(r.k - p.k) <= 1 && std::fabs(r.level - p.level) < kRefusedSameDb;
+    });
+    if (refusedBefore) {
+      rejected.push_back(p);
+      continue;
+    }
     double speedK = 0.0, speedQ = 0.0;
     for (const Motion& m : moved)
       if (m.peak == i) {
@@ -255,6 +265,7 @@ bool InterferenceFinder::Update(const FinderLimits& limits, int32_t looksToDrop,
     tracked->push_back(std::move(t));
     changed = true;
   }
+  refused_ = std::move(rejected);
   return changed;
 }
 

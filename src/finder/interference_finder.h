@@ -86,6 +86,9 @@ class InterferenceFinder {
   FoundFilter Make(int32_t q, int32_t k, const Peak& p, const DotDesign& d, bool twin) const;
 
   const SpectrumAverage& spectrum_;
+  // Peaks that got no Dot at earlier looks (the picture's own): not
+  // designed for again while they stay as they were.
+  std::vector<Peak> refused_;
   std::unique_ptr<WindowAxis> rows_, columns_;
   std::unique_ptr<PeakFinder> peaks_;
   std::unique_ptr<DotDesigner> designer_;

@@ -257,7 +257,8 @@ uint32_t LiveFinder::Impl::Run() {
     if (mine.frame >= 0) {
       if (mine.generation != myGeneration) Restart(mine);
       if (average != nullptr && average->IsUsable()) {
-        average->Add(mine.pixels.data());
+        // The complex spectrum only of a frame that is looked at (or may be).
+        average->Add(mine.pixels.data(), mine.look || look);
         platform::ScopedLock hold(lock);
         ++stats.framesAnalysed;
       }

@@ -22,12 +22,13 @@
 namespace qrx {
 
 struct LiveFinderOptions {
-  // One of this many frames enters the running average.
-  int32_t analyseEvery = 4;
+  // One of this many frames enters the running average (its spectrum is
+  // the finder's main cost).
+  int32_t analyseEvery = 8;
   // Frames between two looks at the average (a multiple of analyseEvery).
   int32_t lookEvery = 8;
   // Time constant of the running average, in analysed frames.
-  int32_t memory = 3;
+  int32_t memory = 2;
   // A filter whose interference is no longer seen goes after this many
   // looks in a row without it.
   int32_t looksToDrop = 2;

@@ -111,8 +111,10 @@ double PeakFinder::BackgroundDb(int32_t q, int32_t k) const {
     const float level = At(qq, kk);
     if (level >= 0.0f) into->push_back(level);
   };
-  for (int32_t dq = -outerQ; dq <= outerQ; ++dq)
-    for (int32_t dk = -outerK; dk <= outerK; ++dk)
+  // The ring is sampled on every other cell each way: the median changes
+  // little, the cost by four.
+  for (int32_t dq = -outerQ; dq <= outerQ; dq += 2)
+    for (int32_t dk = -outerK; dk <= outerK; dk += 2)
       if (std::abs(dq) > innerQ || std::abs(dk) > innerK) take(&ring, q + dq, k + dk);
   for (int32_t dk = innerK + 1; dk <= 2 * outerK; ++dk) {
     take(&row, q, k + dk);

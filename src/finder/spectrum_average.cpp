@@ -40,7 +40,7 @@ bool SpectrumAverage::IsUsable() const {
 int32_t SpectrumAverage::Rows() const { return engine_ ? engine_->Rows() : 0; }
 int32_t SpectrumAverage::Bins() const { return engine_ ? engine_->Bins() : 0; }
 
-void SpectrumAverage::Add(const uint8_t* frame) {
+void SpectrumAverage::Add(const uint8_t* frame, bool keepSpectrum) {
   if (!IsUsable()) return;
   const uint8_t* work = frame;
   if (format_.pixelFormat == 1) {
@@ -59,12 +59,13 @@ void SpectrumAverage::Add(const uint8_t* frame) {
   for (int32_t q = 0; q < rows; ++q) {
     const float* row = s + static_cast<size_t>(q) * pitch * 2;
     float* mean = &mean_[static_cast<size_t>(q) * bins];
-    std::complex<float>* newest = &newest_[static_cast<size_t>(q) * bins];
     for (int32_t k = 0; k < bins; ++k) {
       const float re = row[2 * k], im = row[2 * k + 1];
       mean[k] += weight * (std::sqrt(re * re + im * im) - mean[k]);
-      newest[k] = {re, im};
     }
+    if (!keepSpectrum) continue;
+    std::complex<float>* newest = &newest_[static_cast<size_t>(q) * bins];
+    for (int32_t k = 0; k < bins; ++k) newest[k] = {row[2 * k], row[2 * k + 1]};
   }
 }
 

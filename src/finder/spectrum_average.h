@@ -34,12 +34,14 @@ class SpectrumAverage {
   // False for a frame size the filter refuses (or when memory ran out).
   bool IsUsable() const;
 
-  void Add(const uint8_t* frame);
+  // keepSpectrum: keep this frame's complex spectrum as Newest() (a live
+  // finder keeps only the frames it looks at).
+  void Add(const uint8_t* frame, bool keepSpectrum = true);
   int64_t Frames() const { return frames_; }
 
   // Mean |S[q][k]|, Rows() x Bins(); all zero before the first frame.
   const std::vector<float>& Mean() const { return mean_; }
-  // The complex spectrum of the newest frame, Rows() x Bins(): the phases
+  // The complex spectrum of the newest frame kept, Rows() x Bins(): the phases
   // that an average of magnitudes loses (what a filter would take from that
   // picture is worked out from it).
   const std::vector<std::complex<float>>& Newest() const { return newest_; }

@@ -45,10 +45,15 @@ bool DotDesigner::IsUsable() const {
   return work_ && work_->IsUsable() && work_->Window() != nullptr && work_->InverseWindow() != nullptr;
 }
 
-double DotDesigner::PatternRemovalDb(int32_t k, double fracQ, double fracK, bool twin, const DotShape& dot) const {
+double DotDesigner::PatternRemovalDb(int32_t k, double fracQ, double fracK, bool twin, const DotShape& dot,
+                                     double* energyLeft) const {
   const int32_t spanK = static_cast<int32_t>(std::ceil(2.5 * kMaxScale * rows_.HalfWidth()));
   const int32_t spanQ = static_cast<int32_t>(std::ceil(2.5 * kMaxScale * columns_.HalfWidth()));
-  return NotchModel(rows_, columns_, fracK, fracQ, spanK, spanQ, k, twin).RemovalDb(dot);
+  const NotchModel model(rows_, columns_, fracK, fracQ, spanK, spanQ, k, twin);
+  std::vector<double> removed;
+  model.Removed(dot, &removed);
+  if (energyLeft != nullptr) *energyLeft = model.EnergyLeft(removed);
+  return -20.0 * std::log10(std::max(std::fabs(model.AmplitudeLeft(removed)), 1e-12));
 }
 
 // The pattern behind a peak, as the frame holds it: a cos + b sin at the

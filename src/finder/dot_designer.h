@@ -63,7 +63,10 @@ class DotDesigner {
 
   // The removal a Dot of this shape centred on cell (q, k) gives a pattern at
   // (q + fracQ, k + fracK), by the model alone (pattern, no picture).
-  double PatternRemovalDb(int32_t k, double fracQ, double fracK, bool twin, const DotShape& dot) const;
+  // energyLeft, when given, receives what it leaves of a pattern of
+  // amplitude 1 over the picture (mean square).
+  double PatternRemovalDb(int32_t k, double fracQ, double fracK, bool twin, const DotShape& dot,
+                          double* energyLeft = nullptr) const;
 
  private:
   struct Region;

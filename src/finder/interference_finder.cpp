@@ -27,9 +27,11 @@ constexpr double kFadedDb = 12.0;
 // A followed peak may lose this much of its Dot's designed removal before
 // it gets a new Dot.
 constexpr double kFollowMarginDb = 4.0;
+// ... or leave this many times the pattern's energy it left as designed.
+constexpr double kEnergyGrowth = 2.0;
 // A moving peak is judged this many looks ahead of where the average shows
 // it: the next look, and the average's lag behind the newest frame.
-constexpr double kLooksAhead = 2.0;
+constexpr double kLooksAhead = 3.0;
 // A peak refused at an earlier look is refused again while its level stays
 // within this of what it was.
 constexpr double kRefusedSameDb = 3.0;
@@ -88,7 +90,13 @@ bool InterferenceFinder::Follows(const TrackedPeak& t, const Peak& p, const Find
   // removed when designed, for a Dot that never reached that).
   const double wanted =
       std::max(limits.design.leastRemovalDb, std::min(limits.design.minRemovalDb, dot.predictedDb - kFollowMarginDb));
-  return designer_->PatternRemovalDb(dot.column, offQ, offK, t.filters.size() > 1, t.shape) >= wanted;
+  const bool twin = t.filters.size() > 1;
+  double energy = 0.0, designed = 0.0;
+  if (designer_->PatternRemovalDb(dot.column, offQ, offK, twin, t.shape, &energy) < wanted) return false;
+  // ... and leaves not much more of it over the picture (near the borders a
+  // narrow Dot loses an off-centre pattern first).
+  designer_->PatternRemovalDb(dot.column, t.peak.fracQ, t.peak.fracK, twin, t.shape, &designed);
+  return energy <= kEnergyGrowth * designed;
 }
 
 double InterferenceFinder::NewestLevelDb(int32_t q, int32_t k) const {

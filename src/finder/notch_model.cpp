@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "filter/mask_builder.h"
 #include "transform/fft_engine.h"
 
 namespace qrx {

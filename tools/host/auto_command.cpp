@@ -173,13 +173,14 @@ int RunAuto(const AutoRequest& r) {
     std::fclose(out);
   }
   if (status != 0) return status;
+  if (!r.writeSettings.empty()) {
+    const std::string text = qrx::FormatFilterText(filter.Filters());
+    const int32_t procEnable = filter.Filters().Count() > 0 ? 1 : 0;
+    if (!WriteChannelSettings(r.settings, r.writeSettings, r.keyLow, r.keyHigh, procEnable, text, &error))
+      return Fail(error);
+  }
   std::fprintf(stderr, "qrx_host: %lld frames, FFT line %d: %d filters at the end\n", static_cast<long long>(frames),
                view.fftLine, filter.Filters().Count());
-  if (r.writeSettings.empty()) return 0;
-  const std::string text = qrx::FormatFilterText(filter.Filters());
-  const int32_t procEnable = filter.Filters().Count() > 0 ? 1 : 0;
-  if (!WriteChannelSettings(r.settings, r.writeSettings, r.keyLow, r.keyHigh, procEnable, text, &error))
-    return Fail(error);
   return 0;
 }
 

@@ -128,8 +128,10 @@ const OptionRow* FindOption(const std::string& name) {
 // The combinations the commands cannot run with; empty when they can.
 std::string RefusedCombination(const Options& o) {
   const bool spectrum = !o.spectrumPng.empty();
-  if (o.suggest + spectrum + o.autoFilter > 1)
-    return "--suggest, --spectrum and --auto are separate runs: one pass over the input each";
+  if (o.suggest + spectrum + o.autoFilter > 1) {
+    const std::string a = o.suggest ? "--suggest" : "--spectrum", b = o.autoFilter ? "--auto" : "--spectrum";
+    return a + " and " + b + " are separate runs: one pass over the input each";
+  }
   if ((o.suggest || spectrum || o.autoFilter) && o.input.empty())
     return std::string(o.suggest ? "--suggest" : spectrum ? "--spectrum" : "--auto") + " needs INPUT";
   if (!o.writeSettings.empty() && !o.suggest && !o.autoFilter) return "--write-settings goes with --suggest or --auto";

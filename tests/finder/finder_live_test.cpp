@@ -67,7 +67,7 @@ qrx::LiveFinderOptions FileOptions() {
 const double kScale = qrx::test::kFftLine / 512.0;
 
 #ifdef QRX_SMALL_TESTS
-constexpr int32_t kAppear = 20, kMove = 60, kGone = 100, kFrames = 140;
+constexpr int32_t kAppear = 16, kMove = 48, kGone = 80, kFrames = 112;
 #else
 constexpr int32_t kAppear = 40, kMove = 120, kGone = 200, kFrames = 260;
 #endif
@@ -120,7 +120,7 @@ std::vector<Grating> Static(int32_t f) {
 
 TEST(LiveFinder, KeepsTheSameListForStaticInterference) {
   qrx::LiveFinder finder(FileOptions());
-  const std::vector<Change> changes = Stream(&finder, kFrames, Static);
+  const std::vector<Change> changes = Stream(&finder, kFrames / 2, Static);
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_LE(changes[0].frame, kSecond);
   EXPECT_EQ(changes[0].filters, 2);

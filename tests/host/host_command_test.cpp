@@ -216,6 +216,8 @@ TEST_F(HostProgram, BadOptionsGetOneLineNamingTheOption) {
       {"--write-settings {dir}/s.ini a.raw", "--write-settings goes with --suggest"},
       {"--suggest --spectrum {dir}/s.png a.raw", "--suggest and --spectrum are separate runs"},
       {"--suggest", "--suggest needs INPUT"},
+      {"--auto", "--auto needs INPUT"},
+      {"--auto --suggest a.raw", "--suggest and --auto are separate runs"},
   };
   for (const auto& c : cases) {
     std::string arguments = c.arguments;
@@ -242,7 +244,7 @@ struct BadCase {
   const char* message;    // part of the one line on stderr
 };
 
-// Bad input, for --suggest with --write-settings and for --spectrum: a
+// Bad input, for --suggest and --auto with --write-settings and for --spectrum: a
 // clear one-line error, exit status 1, and nothing written under the output
 // name (a file that was there before is left as it was) and no temporary
 // file left beside it.
@@ -261,9 +263,9 @@ TEST_F(HostProgram, FileCommandsRefuseBadInputInOneLine) {
       {"an output that is a folder", "{in} {write} {dir}", frame, "cannot write"},
   };
 #if QRX_TEST_SPECTRUM
-  const std::vector<const char*> commands = {"--suggest --write-settings", "--spectrum"};
+  const std::vector<const char*> commands = {"--suggest --write-settings", "--auto --write-settings", "--spectrum"};
 #else
-  const std::vector<const char*> commands = {"--suggest --write-settings"};
+  const std::vector<const char*> commands = {"--suggest --write-settings", "--auto --write-settings"};
 #endif
   for (const char* write : commands) {
     for (const BadCase& c : cases) {

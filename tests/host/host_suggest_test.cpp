@@ -10,14 +10,14 @@
 
 #include "demo_picture.h"
 #include "filter/mask_builder.h"
-#include "magnitude_average.h"
-#include "suggest.h"
+#include "finder/interference_finder.h"
+#include "finder/spectrum_average.h"
 #include "transform/fft_engine.h"
 
 namespace {
 
+using qrx::FoundFilter;
 using qrxhost::Grating;
-using qrxhost::SuggestedFilter;
 
 constexpr int32_t kWidth = 720;
 constexpr int32_t kHeight = 576;
@@ -39,11 +39,11 @@ std::vector<std::vector<uint8_t>> Frames(const std::vector<Grating>& gratings) {
   return frames;
 }
 
-std::vector<SuggestedFilter> Suggest(const std::vector<Grating>& gratings, int32_t fftLine) {
-  qrxhost::SpectrumAverage average(kWidth, kHeight, false, fftLine);
+std::vector<FoundFilter> Suggest(const std::vector<Grating>& gratings, int32_t fftLine) {
+  qrx::SpectrumAverage average(qrx::FrameFormatRecord{kWidth, kHeight, 0, 0}, fftLine);
   EXPECT_TRUE(average.IsUsable());
   for (const std::vector<uint8_t>& frame : Frames(gratings)) average.Add(frame.data());
-  return qrxhost::SuggestFilters(average);
+  return qrx::FindInterference(average);
 }
 
 // The mask the plug-in builds from a list, on an engine of the stream's
@@ -55,13 +55,13 @@ struct Mask {
   float At(int32_t row, int32_t column) const { return table[static_cast<size_t>(row) * engine->Pitch() + column]; }
 };
 
-Mask BuildMask(const std::vector<SuggestedFilter>& filters, int32_t fftLine) {
+Mask BuildMask(const std::vector<FoundFilter>& filters, int32_t fftLine) {
   Mask mask;
   mask.engine = std::make_unique<qrx::FftEngine>(fftLine, kHeight, fftLine, 0, 2, 1);
   mask.engine->AllocateMask();
   mask.engine->SetRates(qrx::ScaleRowRateKHz(fftLine), qrx::ScaleColRateKHz(kHeight));
   qrx::MaskBuilder builder(mask.engine->Pitch(), mask.engine->Bins(), mask.engine->Rows(), mask.engine.get());
-  mask.gain = builder.Rebuild(qrxhost::ToFilterList(filters));
+  mask.gain = builder.Rebuild(qrx::ToFilterList(filters));
   const float* table = builder.BuildTable();
   mask.table.assign(table, table + static_cast<size_t>(mask.engine->Rows()) * mask.engine->Pitch());
   return mask;
@@ -89,7 +89,7 @@ TEST(SuggestFilters, PutsADotOnEveryGratingAndNothingElse) {
   };
   for (const FindCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<SuggestedFilter> filters = Suggest(c.gratings, c.fftLine);
+    const std::vector<FoundFilter> filters = Suggest(c.gratings, c.fftLine);
     const Mask mask = BuildMask(filters, c.fftLine);
     const qrx::FftEngine& e = *mask.engine;
     size_t expected = 0;
@@ -104,10 +104,11 @@ TEST(SuggestFilters, PutsADotOnEveryGratingAndNothingElse) {
       for (const auto& [column, r] : peaks) {
         ++expected;
         bool centred = false;
-        for (const SuggestedFilter& f : filters) {
+        for (const FoundFilter& f : filters) {
           EXPECT_EQ(f.spec.T, qrx::kShapeDot);
           EXPECT_LT(f.spec.S, 0);
-          centred |= std::fabs(e.FreqToColumn(f.spec.Fx) - column) <= 1.0 && std::fabs(e.FreqToRow(f.spec.Fy) - r) <= 1.0;
+          centred |=
+              std::fabs(e.FreqToColumn(f.spec.Fx) - column) <= 1.0 && std::fabs(e.FreqToRow(f.spec.Fy) - r) <= 1.0;
         }
         EXPECT_TRUE(centred) << "no Dot on column " << column << ", row " << r;
         const float weight = mask.At(static_cast<int32_t>(std::lround(r)), static_cast<int32_t>(std::lround(column)));
@@ -136,8 +137,8 @@ TEST(SuggestFilters, LeavesWhatIsNotInterferenceAlone) {
 }
 
 TEST(SuggestFilters, NeedsAFrame) {
-  qrxhost::SpectrumAverage average(kWidth, kHeight, false, 512);
-  EXPECT_TRUE(qrxhost::SuggestFilters(average).empty());
+  qrx::SpectrumAverage average(qrx::FrameFormatRecord{kWidth, kHeight, 0, 0}, 512);
+  EXPECT_TRUE(qrx::FindInterference(average).empty());
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 # interference is encoded, its filters are found with --suggest, the
 # README's three-command pipeline runs exactly as written there (only the
 # host's path put in), the result is decoded, and every output frame, the
-# first included, must have the interference removed.
+# first included, must have the interference removed; then the same for
+# the one-pass --auto pipeline.
 #   readme_pipeline_test.sh QRX_HOST QRX_EVALUATE README.md
 set -euo pipefail
 host=$1 evaluate=$2 readme=$3
@@ -51,3 +52,21 @@ ffmpeg -nostdin -v error -i out.mp4 -f rawvideo -pix_fmt yuyv422 output.yuv
 count=$(( $(stat -c %s output.yuv) / (720 * 576 * 2) ))
 [ "$count" -eq $frames ] || { echo "$count frames out of $frames"; exit 1; }
 "$evaluate" measure clean.yuv noisy.yuv output.yuv --min-removed 20 "${gratings[@]}"
+
+# The README's one-pass pipeline with --auto: no settings file, every frame
+# (the first included) filtered by what the finder found in the stream.
+auto_pipeline=$(awk '/^`--auto` finds and filters/ { on = 1; next }
+                     on && /^    / { sub(/^    /, ""); print; seen = 1; next }
+                     on && seen { exit }' "$readme")
+case $auto_pipeline in
+  *"ffmpeg -i in.mp4"*"qrx_host --auto"*"auto.mp4"*) ;;
+  *) echo "no --auto pipeline found in $readme:"; echo "$auto_pipeline"; exit 1 ;;
+esac
+auto_pipeline=${auto_pipeline//build\/native\/tools\/host\/qrx_host/$host}
+echo "$auto_pipeline"
+bash -c "set -o pipefail; $auto_pipeline" </dev/null 2>auto.log || { cat auto.log; exit 1; }
+grep -q "^qrx_host: frame 0: [1-9][0-9]* filters" auto.log || { echo "the first list does not apply from frame 0:"; cat auto.log; exit 1; }
+ffmpeg -nostdin -v error -i auto.mp4 -f rawvideo -pix_fmt yuyv422 auto.yuv
+count=$(( $(stat -c %s auto.yuv) / (720 * 576 * 2) ))
+[ "$count" -eq $frames ] || { echo "--auto: $count frames out of $frames"; exit 1; }
+"$evaluate" measure clean.yuv noisy.yuv auto.yuv --min-removed 20 "${gratings[@]}"

@@ -1,23 +1,31 @@
 // qrx_evaluate: the measuring side of the interference-removal evaluation
 // and of the ffmpeg pipeline test.
 //
-//   qrx_evaluate make PICTURE OUT [--frames N] [--shift DX] GRATING...
+//   qrx_evaluate make PICTURE OUT [--frames N] [--shift DX] [TIMING] [--noise S] GRATING...
 //       OUT: N frames (default 1) of the packed 4:2:2 PICTURE (frame f of
 //       OUT from frame f of PICTURE, the last one repeated), moved DX pixels
-//       to the right per frame (wrapping), plus the gratings.
-//   qrx_evaluate measure CLEAN INPUT OUTPUT [--min-removed DB] [--min-psnr DB] GRATING...
+//       to the right per frame (wrapping), plus the gratings, plus Gaussian
+//       noise of standard deviation S levels (a fixed seed).
+//   qrx_evaluate measure CLEAN INPUT OUTPUT [--min-removed DB] [--min-psnr DB] [--from F] [TIMING] GRATING...
 //       per frame: the interference removed at each grating's frequency,
-//       the luma of (OUTPUT - CLEAN) against (INPUT - CLEAN), in dB, and the
-//       PSNR of OUTPUT and INPUT against CLEAN, and the most the first
-//       measure can show for CLEAN (grating amplitude against CLEAN's own
-//       content at its frequency, worst grating). Exit status 1 when a
-//       frame falls below a given limit.
+//       the luma of (OUTPUT - CLEAN) against (INPUT - CLEAN), in dB ("-"
+//       for a frame without the gratings), and the PSNR of OUTPUT and INPUT
+//       against CLEAN, and the most the first measure can show for CLEAN
+//       (grating amplitude against CLEAN's own content at its frequency,
+//       worst grating). Exit status 1 when a frame from F on (default 0)
+//       falls below a given limit.
+//   TIMING: the gratings over time, the same for make and measure:
+//       --drift P     the phase grows by P radians per frame
+//       --appear F    no gratings before frame F
+//       --vanish F    no gratings from frame F on
+//       --move D:F0:F1  cx grows by D cycles, evenly from frame F0 to F1
 //
 // GRATING: cx,cy,amplitude[,phase]: amplitude * cos(2 pi (cx x / W + cy y / H)
 // + phase), cx cycles across the picture width, cy down its height (so a
 // negative cy slants the other way). Frames are W x H (--width, --height;
 // default 720 x 576), luma in the even bytes.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -36,6 +44,26 @@ struct Args {
   int32_t width = 720, height = 576;
   int frames = 1, shift = 0;
   double minRemoved = -1e9, minPsnr = -1e9;
+  int from = 0;
+  double noise = 0.0;
+  // Timing.
+  double drift = 0.0;
+  int appear = 0, vanish = 1 << 30;
+  double move = 0.0;
+  int moveFrom = 0, moveTo = 0;
+
+  // The gratings of frame f (none while absent).
+  std::vector<Grating> At(int f) const {
+    if (f < appear || f >= vanish) return {};
+    std::vector<Grating> out = gratings;
+    const double t = moveTo > moveFrom ? std::clamp((f - moveFrom) / static_cast<double>(moveTo - moveFrom), 0.0, 1.0)
+                                       : (f >= moveFrom ? 1.0 : 0.0);
+    for (Grating& g : out) {
+      g.phase += drift * f;
+      g.cyclesX += move * t;
+    }
+    return out;
+  }
 };
 
 bool ParseGrating(const std::string& text, int32_t height, Grating* g) {
@@ -51,14 +79,34 @@ bool Parse(int argc, char** argv, Args* a) {
   for (int i = 2; i < argc; ++i) {
     const std::string s = argv[i];
     auto value = [&]() { return i + 1 < argc ? std::atof(argv[++i]) : 0.0; };
-    if (s == "--width") a->width = static_cast<int32_t>(value());
-    else if (s == "--height") a->height = static_cast<int32_t>(value());
-    else if (s == "--frames") a->frames = static_cast<int>(value());
-    else if (s == "--shift") a->shift = static_cast<int>(value());
-    else if (s == "--min-removed") a->minRemoved = value();
-    else if (s == "--min-psnr") a->minPsnr = value();
-    else if (s.find(',') != std::string::npos) gratingTexts.push_back(s);
-    else a->files.push_back(s);
+    if (s == "--width")
+      a->width = static_cast<int32_t>(value());
+    else if (s == "--height")
+      a->height = static_cast<int32_t>(value());
+    else if (s == "--frames")
+      a->frames = static_cast<int>(value());
+    else if (s == "--shift")
+      a->shift = static_cast<int>(value());
+    else if (s == "--min-removed")
+      a->minRemoved = value();
+    else if (s == "--min-psnr")
+      a->minPsnr = value();
+    else if (s == "--from")
+      a->from = static_cast<int>(value());
+    else if (s == "--noise")
+      a->noise = value();
+    else if (s == "--drift")
+      a->drift = value();
+    else if (s == "--appear")
+      a->appear = static_cast<int>(value());
+    else if (s == "--vanish")
+      a->vanish = static_cast<int>(value());
+    else if (s == "--move" && i + 1 < argc) {
+      if (std::sscanf(argv[++i], "%lf:%d:%d", &a->move, &a->moveFrom, &a->moveTo) != 3) return false;
+    } else if (s.find(',') != std::string::npos && s[0] != '-')
+      gratingTexts.push_back(s);
+    else
+      a->files.push_back(s);
   }
   for (const std::string& t : gratingTexts) {
     Grating g;
@@ -75,6 +123,16 @@ bool ReadBytes(const std::string& path, std::vector<uint8_t>* bytes) {
   return true;
 }
 
+// A normally distributed number (Box-Muller on a 64-bit LCG).
+double Gaussian(uint64_t* seed) {
+  auto uniform = [seed]() {
+    *seed = *seed * 6364136223846793005ull + 1442695040888963407ull;
+    return (static_cast<double>(*seed >> 11) + 0.5) / 9007199254740992.0;
+  };
+  const double u = uniform(), v = uniform();
+  return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
+}
+
 int Make(const Args& a) {
   if (a.files.size() != 2) return 2;
   const size_t frameBytes = static_cast<size_t>(a.width) * a.height * 2;
@@ -85,6 +143,7 @@ int Make(const Args& a) {
   }
   std::ofstream out(a.files[1], std::ios::binary | std::ios::trunc);
   const size_t pictures = picture.size() / frameBytes;
+  uint64_t seed = 0x9E3779B97F4A7C15ull;
   for (int f = 0; f < a.frames; ++f) {
     const uint8_t* source = &picture[std::min(static_cast<size_t>(f), pictures - 1) * frameBytes];
     // The picture moves (whole pixel pairs, so chroma stays paired); the
@@ -99,7 +158,8 @@ int Make(const Args& a) {
         luma[to] = source[2 * from];
         frame[2 * to + 1] = source[2 * from + 1];
       }
-    for (const Grating& g : a.gratings) AddGrating(&luma, a.width, a.height, g);
+    for (const Grating& g : a.At(f)) AddGrating(&luma, a.width, a.height, g);
+    for (double& v : luma) v += a.noise * Gaussian(&seed);
     const std::vector<uint8_t> withLuma = MakeYuy2(luma, a.width, a.height);
     for (size_t i = 0; i < luma.size(); ++i) frame[2 * i] = withLuma[2 * i];
     out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
@@ -142,10 +202,12 @@ int Measure(const Args& a) {
     const std::vector<double> before = LumaDifference(&input[f * frameBytes], c, pixels);
     const std::vector<double> after = LumaDifference(&output[f * frameBytes], c, pixels);
     double worst = 200.0, ceiling = 200.0;
+    const std::vector<Grating> gratings = a.At(static_cast<int>(f));
     std::printf("frame %zu removed", f);
-    for (const Grating& g : a.gratings) {
-      const double db = PowerRatioDb(GratingAmplitude(before, a.width, a.height, g),
-                                     GratingAmplitude(after, a.width, a.height, g));
+    if (gratings.empty()) std::printf(" -");
+    for (const Grating& g : gratings) {
+      const double db =
+          PowerRatioDb(GratingAmplitude(before, a.width, a.height, g), GratingAmplitude(after, a.width, a.height, g));
       worst = std::min(worst, db);
       ceiling = std::min(ceiling, PowerRatioDb(g.amplitude, GratingAmplitude(picture, a.width, a.height, g)));
       std::printf(" %.1f", db);
@@ -154,7 +216,8 @@ int Measure(const Args& a) {
     const double psnrOut = Psnr(after, zero, a.width, 0, 0, a.width, a.height);
     const double psnrIn = Psnr(before, zero, a.width, 0, 0, a.width, a.height);
     std::printf(" psnr %.2f input %.2f ceiling %.1f\n", psnrOut, psnrIn, ceiling);
-    if ((!a.gratings.empty() && worst < a.minRemoved) || psnrOut < a.minPsnr) ok = false;
+    if (static_cast<int>(f) >= a.from && ((!gratings.empty() && worst < a.minRemoved) || psnrOut < a.minPsnr))
+      ok = false;
   }
   return ok ? 0 : 1;
 }
@@ -168,8 +231,10 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if ((command != "make" && command != "measure") || !Parse(argc, argv, &a)) {
     std::fprintf(stderr,
-                 "usage: qrx_evaluate make PICTURE OUT [--frames N] [--shift DX] GRATING...\n"
-                 "       qrx_evaluate measure CLEAN INPUT OUTPUT [--min-removed DB] [--min-psnr DB] GRATING...\n"
+                 "usage: qrx_evaluate make PICTURE OUT [--frames N] [--shift DX] [TIMING] [--noise S] GRATING...\n"
+                 "       qrx_evaluate measure CLEAN INPUT OUTPUT [--min-removed DB] [--min-psnr DB] [--from F]\n"
+                 "                            [TIMING] GRATING...\n"
+                 "  TIMING: --drift P --appear F --vanish F --move D:F0:F1\n"
                  "  GRATING: cx,cy,amplitude[,phase] (cycles per picture width, per picture height)\n");
     return 2;
   }

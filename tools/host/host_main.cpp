@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "auto_command.h"
 #include "demo_picture.h"
 #include "frame_reader.h"
 #include "host_options.h"
@@ -273,6 +274,20 @@ int RunSpectrumCommand(const Options& o) {
   return o.suggest ? RunSuggest(request) : RunSpectrum(request);
 }
 
+// --auto filters in the host's own process: no module.
+int RunAutoCommand(const Options& o) {
+  AutoRequest request;
+  request.input = o.input;
+  request.output = o.output;
+  request.settings = o.settings;
+  request.writeSettings = o.writeSettings;
+  request.format = o.format;
+  request.keyLow = o.keyLow;
+  request.keyHigh = o.keyHigh;
+  request.maxFrames = o.maxFrames;
+  return RunAuto(request);
+}
+
 // Loads the module with the settings file placed where it looks, and runs
 // the command that needs it.
 int RunWithModule(Options o) {
@@ -319,6 +334,7 @@ int main(int argc, char** argv) {
       break;
   }
   if (o.suggest || !o.spectrumPng.empty()) return RunSpectrumCommand(o);
+  if (o.autoFilter) return RunAutoCommand(o);
   if (o.window && !WindowHostAvailable()) {
     PluginModule none;
     return RunWindowHost(none, WindowRun());

@@ -107,7 +107,11 @@ const OptionRow kOptions[] = {
      [](Options* o, const std::string& v) { return ParseReal(v, 0, 1e9, &o->seconds); }},
     {"--suggest", nullptr, nullptr, "find periodic interference in INPUT, print a Filter= line",
      [](Options* o, const std::string&) { return o->suggest = true; }},
-    {"--write-settings", "F", nullptr, "with --suggest: write the settings with the suggestion to F",
+    {"--auto", nullptr, nullptr,
+     "find periodic interference in INPUT while filtering it into OUTPUT, one pass;\n"
+     "the filter changes go to stderr with their frame numbers",
+     [](Options* o, const std::string&) { return o->autoFilter = true; }},
+    {"--write-settings", "F", nullptr, "with --suggest or --auto: write the settings with the (last) list to F",
      [](Options* o, const std::string& v) { return o->writeSettings = v, true; }},
     {"--spectrum", "F.png", nullptr,
      "(Linux) draw INPUT's averaged spectrum with the channel's filters and MHz\n"
@@ -124,10 +128,13 @@ const OptionRow* FindOption(const std::string& name) {
 // The combinations the commands cannot run with; empty when they can.
 std::string RefusedCombination(const Options& o) {
   const bool spectrum = !o.spectrumPng.empty();
-  if (o.suggest && spectrum) return "--suggest and --spectrum are separate runs: one pass over the input each";
-  if ((o.suggest || spectrum) && o.input.empty())
-    return std::string(o.suggest ? "--suggest" : "--spectrum") + " needs INPUT";
-  if (!o.writeSettings.empty() && !o.suggest) return "--write-settings goes with --suggest";
+  if (o.suggest + spectrum + o.autoFilter > 1) {
+    const std::string a = o.suggest ? "--suggest" : "--spectrum", b = o.autoFilter ? "--auto" : "--spectrum";
+    return a + " and " + b + " are separate runs: one pass over the input each";
+  }
+  if ((o.suggest || spectrum || o.autoFilter) && o.input.empty())
+    return std::string(o.suggest ? "--suggest" : spectrum ? "--spectrum" : "--auto") + " needs INPUT";
+  if (!o.writeSettings.empty() && !o.suggest && !o.autoFilter) return "--write-settings goes with --suggest or --auto";
   return std::string();
 }
 
@@ -164,7 +171,7 @@ ParseStatus ParseOptions(int argc, char** argv, Options* o, std::string* error) 
   }
   if (!files.empty()) o->input = files[0];
   if (files.size() > 1) o->output = files[1];
-  if (o->input.empty() && !o->suggest && o->spectrumPng.empty()) o->demo = true;
+  if (o->input.empty() && !o->suggest && !o->autoFilter && o->spectrumPng.empty()) o->demo = true;
   *error = RefusedCombination(*o);
   return error->empty() ? ParseStatus::kRun : ParseStatus::kError;
 }

@@ -22,6 +22,7 @@ struct Options {
   bool window = false;
   double fps = 25.0, seconds = 0;
   bool suggest = false;
+  bool autoFilter = false;  // --auto
   std::string writeSettings, spectrumPng;
 };
 

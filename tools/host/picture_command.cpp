@@ -12,8 +12,8 @@
 
 #include "cairo_canvas.h"
 #include "filter/filter_list.h"
+#include "finder/spectrum_average.h"
 #include "host_settings.h"
-#include "magnitude_average.h"
 #include "suggest_command.h"
 #include "transform/fft_engine.h"
 #include "ui/picture_view.h"
@@ -76,7 +76,7 @@ int RunSpectrum(const SuggestRequest& r) {
   ChannelSettingsView view;
   std::string error;
   if (!ReadChannelSettings(r.settings, r.keyLow, r.keyHigh, &view, &error)) return Fail(error);
-  const std::unique_ptr<SpectrumAverage> average = AverageInput(r, view.fftLine, &error);
+  const std::unique_ptr<qrx::SpectrumAverage> average = AverageInput(r, view.fftLine, &error);
   if (average == nullptr) return Fail(error);
   const qrx::FftEngine& engine = average->Engine();
 
@@ -89,7 +89,7 @@ int RunSpectrum(const SuggestRequest& r) {
         std::make_unique<CairoCanvas>(cr, kView.left, kView.top, kView.right - kView.left, kView.bottom - kView.top),
         kView.right - kView.left, kView.bottom - kView.top, kView);
     // The average's display values, on the window's scale.
-    const std::vector<double> mean = average->Mean();
+    const std::vector<float>& mean = average->Mean();
     const float scale = qrx::ui::DisplayScale(engine.WindowSum());
     std::vector<float> display(mean.size());
     for (size_t i = 0; i < mean.size(); ++i) display[i] = static_cast<float>(scale * std::log10(1.0 + mean[i]));

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "filter/filter_list.h"
+#include "finder/interference_finder.h"
+#include "finder/spectrum_average.h"
 #include "frame_reader.h"
 #include "host_settings.h"
-#include "magnitude_average.h"
-#include "suggest.h"
 #include "transform/fft_engine.h"
 
 namespace qrxhost {
@@ -21,9 +21,10 @@ int Fail(const std::string& message) {
 
 }  // namespace
 
-std::unique_ptr<SpectrumAverage> AverageInput(const SuggestRequest& r, int32_t fftLine, std::string* error) {
+std::unique_ptr<qrx::SpectrumAverage> AverageInput(const SuggestRequest& r, int32_t fftLine, std::string* error) {
   const StreamFormat& f = r.format;
-  auto average = std::make_unique<SpectrumAverage>(f.width, f.height, f.bgr24, fftLine);
+  const qrx::FrameFormatRecord format{f.width, f.height, 0, f.bgr24 ? 1 : 0};
+  auto average = std::make_unique<qrx::SpectrumAverage>(format, fftLine);
   if (!average->IsUsable()) {
     char text[96];
     std::snprintf(text, sizeof(text), "the plug-in does not process %dx%d frames", f.width, f.height);
@@ -62,12 +63,12 @@ int RunSuggest(const SuggestRequest& r) {
   ChannelSettingsView view;
   std::string error;
   if (!ReadChannelSettings(r.settings, r.keyLow, r.keyHigh, &view, &error)) return Fail(error);
-  const std::unique_ptr<SpectrumAverage> input = AverageInput(r, view.fftLine, &error);
+  const std::unique_ptr<qrx::SpectrumAverage> input = AverageInput(r, view.fftLine, &error);
   if (input == nullptr) return Fail(error);
-  const SpectrumAverage& average = *input;
+  const qrx::SpectrumAverage& average = *input;
 
-  const std::vector<SuggestedFilter> found = SuggestFilters(average);
-  const std::string text = qrx::FormatFilterText(ToFilterList(found));
+  const std::vector<qrx::FoundFilter> found = qrx::FindInterference(average);
+  const std::string text = qrx::FormatFilterText(qrx::ToFilterList(found));
   if (!r.writeSettings.empty()) {
     // Nothing to remove: processing off, so the channel passes unchanged
     // instead of being resampled for nothing.
@@ -79,7 +80,7 @@ int RunSuggest(const SuggestRequest& r) {
   const qrx::FftEngine& e = average.Engine();
   std::fprintf(stderr, "qrx_host: %lld frames, FFT line %d: %zu filters\n", static_cast<long long>(average.Frames()),
                e.N(), found.size());
-  for (const SuggestedFilter& f : found) {
+  for (const qrx::FoundFilter& f : found) {
     std::fprintf(stderr,
                  "  Dot Fx %5d kHz Fy %6d kHz (bin %3d, %+4d of %d rows)  %5.1f dB above background%s,"
                  " Wx %d Wy %d O %d S %d: %.0f dB removed by the model\n",

@@ -11,9 +11,11 @@
 
 #include "stream_format.h"
 
-namespace qrxhost {
-
+namespace qrx {
 class SpectrumAverage;
+}
+
+namespace qrxhost {
 
 struct SuggestRequest {
   std::string input;          // "-" for standard input
@@ -32,6 +34,6 @@ int RunSpectrum(const SuggestRequest& request);
 
 // The request's frames averaged at the FFT line; null with a one-line
 // reason when the size is refused or the input cannot be read whole.
-std::unique_ptr<SpectrumAverage> AverageInput(const SuggestRequest& request, int32_t fftLine, std::string* error);
+std::unique_ptr<qrx::SpectrumAverage> AverageInput(const SuggestRequest& request, int32_t fftLine, std::string* error);
 
 }  // namespace qrxhost

@@ -1,0 +1,311 @@
+#include "finder/dot_designer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "filter/mask_builder.h"
+#include "transform/fft_engine.h"
+
+namespace qrx {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int32_t kLayoutReal2D = 2;
+constexpr int32_t kHammingWindow = 1;
+// The weight a filter leaves on the zero-frequency element: a filter
+// reaching it would change the brightness of the whole picture.
+constexpr double kDcKeep = 0.995;
+// The widest Dot tried, in main lobes.
+constexpr double kMaxScale = 8.0;
+
+}  // namespace
+
+// The cells around a peak that its Dots can reach: +-spanK columns and
+// +-spanQ rows around each centre (the peak's cell, and the twin's on the
+// mirror row at column 0).
+struct DotDesigner::Region {
+  int32_t spanK = 0, spanQ = 0;
+  std::vector<std::pair<int32_t, int32_t>> centres;  // (row, column)
+  size_t Cells() const { return static_cast<size_t>(2 * spanK + 1) * (2 * spanQ + 1); }
+};
+
+DotDesigner::DotDesigner(const FftEngine& engine, const WindowAxis& rows, const WindowAxis& columns)
+    : engine_(engine), rows_(rows), columns_(columns) {
+  work_ = std::make_unique<FftEngine>(engine.L(), engine.H(), engine.N(), engine.M(), kLayoutReal2D, 1);
+  if (!work_->IsUsable()) return;
+  work_->BuildWindow(kHammingWindow);
+  work_->BuildInverseWindow(kHammingWindow);
+}
+
+DotDesigner::~DotDesigner() = default;
+
+bool DotDesigner::IsUsable() const {
+  return work_ && work_->IsUsable() && work_->Window() != nullptr && work_->InverseWindow() != nullptr;
+}
+
+double DotDesigner::PatternRemovalDb(int32_t k, double fracQ, double fracK, bool twin, const DotShape& dot,
+                                     double* energyLeft) const {
+  const int32_t spanK = static_cast<int32_t>(std::ceil(2.5 * kMaxScale * rows_.HalfWidth()));
+  const int32_t spanQ = static_cast<int32_t>(std::ceil(2.5 * kMaxScale * columns_.HalfWidth()));
+  const NotchModel model(rows_, columns_, fracK, fracQ, spanK, spanQ, k, twin);
+  std::vector<double> removed;
+  model.Removed(dot, &removed);
+  if (energyLeft != nullptr) *energyLeft = model.EnergyLeft(removed);
+  return -20.0 * std::log10(std::max(std::fabs(model.AmplitudeLeft(removed)), 1e-12));
+}
+
+// The pattern behind a peak, as the frame holds it: a cos + b sin at the
+// peak's frequency (least squares over the main lobe, against the engine's
+// transform of the windowed pattern); *coefficient = a - ib, its complex
+// amplitude. Leaves the frame's spectrum less the pattern, the picture's
+// own, in picture over the region (other peaks' lobes left out: taking them
+// is no loss). Returns the amplitude.
+double DotDesigner::FitPattern(const Peak& p, bool twin, const Region& region,
+                               const std::vector<std::complex<float>>& frame, const PeakFinder& peaks,
+                               std::complex<double>* coefficient, std::vector<std::complex<double>>* picture) {
+  const int32_t N = engine_.N(), M = engine_.M(), H = engine_.H(), L = engine_.L(), pitch = work_->Pitch();
+  const int32_t bins = engine_.Bins(), half = engine_.Rows() / 2;
+  const double fx = p.k + p.fracK, fy = -(p.q - half + p.fracQ);
+  const int32_t spanK = region.spanK, spanQ = region.spanQ;
+  auto cellOf = [&](size_t plane, int32_t dq, int32_t dk, int32_t* q, int32_t* k) {
+    *q = region.centres[plane].first + dq;
+    *k = region.centres[plane].second + dk;
+    return *q >= 0 && *q < M && *k >= 0 && *k < bins;
+  };
+  // cos and sin of the pattern's phase along each axis; the phase of a
+  // pixel is the sum of the two.
+  std::vector<double> cx(static_cast<size_t>(L)), sx(static_cast<size_t>(L)), cy(static_cast<size_t>(H)),
+      sy(static_cast<size_t>(H));
+  for (int32_t n = 0; n < L; ++n) {
+    cx[static_cast<size_t>(n)] = std::cos(2.0 * kPi * fx * n / N);
+    sx[static_cast<size_t>(n)] = std::sin(2.0 * kPi * fx * n / N);
+  }
+  for (int32_t m = 0; m < H; ++m) {
+    cy[static_cast<size_t>(m)] = std::cos(2.0 * kPi * fy * m / M);
+    sy[static_cast<size_t>(m)] = std::sin(2.0 * kPi * fy * m / M);
+  }
+  std::vector<std::complex<double>> shapes[2];
+  const size_t cells = region.Cells();
+  for (int part = 0; part < 2; ++part) {
+    float* rows = work_->Spectrum();
+    std::fill(rows, rows + static_cast<size_t>(M) * pitch * 2, 0.0f);
+    for (int32_t m = 0; m < H; ++m) {
+      const float* w = work_->Window() + static_cast<size_t>(m) * L;
+      float* out = rows + static_cast<size_t>(m) * pitch * 2;
+      const double c = cy[static_cast<size_t>(m)], s = sy[static_cast<size_t>(m)];
+      for (int32_t n = 0; n < L; ++n) {
+        // cos(x + y) and sin(x + y).
+        const double v = part == 0 ? cx[static_cast<size_t>(n)] * c - sx[static_cast<size_t>(n)] * s
+                                   : sx[static_cast<size_t>(n)] * c + cx[static_cast<size_t>(n)] * s;
+        out[n] = static_cast<float>(w[n] * v);
+      }
+    }
+    work_->Transform(+1);
+    shapes[part].assign(cells * region.centres.size(), 0.0);
+    for (size_t plane = 0, i = 0; plane < region.centres.size(); ++plane)
+      for (int32_t dq = -spanQ; dq <= spanQ; ++dq)
+        for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i) {
+          int32_t q, k;
+          if (!cellOf(plane, dq, dk, &q, &k)) continue;
+          const float* cell = rows + (static_cast<size_t>(q) * pitch + k) * 2;
+          shapes[part][i] = {cell[0], cell[1]};
+        }
+  }
+  // Normal equations over the main lobe.
+  double cc = 0, cs = 0, ss = 0, cyv = 0, syv = 0;
+  const int32_t rk = static_cast<int32_t>(std::ceil(peaks.LobeK())),
+                rq = static_cast<int32_t>(std::ceil(peaks.LobeQ()));
+  for (int32_t dq = -rq; dq <= rq; ++dq)
+    for (int32_t dk = -rk; dk <= rk; ++dk) {
+      int32_t q, k;
+      if (!cellOf(0, dq, dk, &q, &k)) continue;
+      const size_t i = static_cast<size_t>(dq + spanQ) * (2 * spanK + 1) + (dk + spanK);
+      const std::complex<double> c = shapes[0][i], sn = shapes[1][i];
+      const std::complex<double> y = frame[static_cast<size_t>(q) * bins + k];
+      cc += std::norm(c);
+      ss += std::norm(sn);
+      cs += (std::conj(c) * sn).real();
+      cyv += (std::conj(c) * y).real();
+      syv += (std::conj(sn) * y).real();
+    }
+  const double det = cc * ss - cs * cs;
+  const double a = det != 0.0 ? (cyv * ss - syv * cs) / det : 0.0;
+  const double b = det != 0.0 ? (syv * cc - cyv * cs) / det : 0.0;
+  *coefficient = {a, -b};
+  picture->assign(cells * region.centres.size(), 0.0);
+  for (size_t plane = 0, i = 0; plane < region.centres.size(); ++plane)
+    for (int32_t dq = -spanQ; dq <= spanQ; ++dq)
+      for (int32_t dk = -spanK; dk <= spanK; ++dk, ++i) {
+        int32_t q, k;
+        if (!cellOf(plane, dq, dk, &q, &k)) continue;
+        const bool own = plane == 0 && std::abs(dq) <= rq && std::abs(dk) <= rk;
+        if (peaks.IsInterference(q, k) && !own) continue;
+        (*picture)[i] =
+            std::complex<double>(frame[static_cast<size_t>(q) * bins + k]) - (a * shapes[0][i] + b * shapes[1][i]);
+      }
+  (void)twin;
+  return std::hypot(a, b);
+}
+
+// What a notch (removed = 1 - w over the region) takes from the picture
+// itself: the picture's spectrum over the notch, transformed back and
+// divided by the window as the filter does. The window's small edge weights
+// make this much more than the energy taken from the spectrum, above all
+// for narrow notches next to strong picture content. Also its projection on
+// the pattern's frequency (carrier: e^(-i phase) per line and per row),
+// where a measurement sees it as interference left.
+DotDesigner::Loss DotDesigner::PictureLoss(const Region& region, const std::vector<std::complex<double>>& picture,
+                                           const std::vector<double>& removed,
+                                           const std::vector<std::complex<double>>& carrier) {
+  const int32_t M = engine_.M(), H = engine_.H(), L = engine_.L(), pitch = work_->Pitch(), bins = engine_.Bins();
+  float* rows = work_->Spectrum();
+  std::fill(rows, rows + static_cast<size_t>(M) * pitch * 2, 0.0f);
+  bool any = false;
+  for (size_t plane = 0, i = 0; plane < region.centres.size(); ++plane)
+    for (int32_t dq = -region.spanQ, j = 0; dq <= region.spanQ; ++dq)
+      for (int32_t dk = -region.spanK; dk <= region.spanK; ++dk, ++i, ++j) {
+        const int32_t q = region.centres[plane].first + dq, k = region.centres[plane].second + dk;
+        const double u = removed[static_cast<size_t>(j)];
+        if (u < 1e-7 || q < 0 || q >= M || k < 0 || k >= bins) continue;
+        float* cell = rows + (static_cast<size_t>(q) * pitch + k) * 2;
+        cell[0] += static_cast<float>(u * picture[i].real());
+        cell[1] += static_cast<float>(u * picture[i].imag());
+        any = true;
+      }
+  if (!any) return Loss{0.0, 0.0};
+  work_->Transform(-1);
+  double sum = 0.0;
+  std::complex<double> projection = 0.0;
+  for (int32_t m = 0; m < H; ++m) {
+    const float* row = rows + static_cast<size_t>(m) * pitch * 2;
+    const float* inverse = work_->InverseWindow() + static_cast<size_t>(m) * L;
+    std::complex<double> line = 0.0;
+    for (int32_t n = 0; n < L; ++n) {
+      const double v = row[n] * inverse[n];
+      sum += v * v;
+      line += v * carrier[static_cast<size_t>(n)];
+    }
+    projection += line * carrier[static_cast<size_t>(L + m)];
+  }
+  const double count = static_cast<double>(H) * L;
+  return Loss{sum / count, 2.0 * projection / count};
+}
+
+double DotDesigner::DcWeight(const Peak& p, const DotShape& d) const {
+  const double m = std::pow(10.0, d.strength / 20.0);
+  const double D = DotPass(-p.k, engine_.Rows() / 2 - p.q, d.a, d.b, d.order);
+  return m + D * (1.0 - m);
+}
+
+DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::complex<float>>& frame,
+                              const PeakFinder& peaks, const DesignLimits& limits, double aheadK, double aheadQ) {
+  if (!IsUsable()) return DotDesign();
+  // Deep enough to take the peak's centre below its background.
+  const int32_t strength = -static_cast<int32_t>(std::lround(std::clamp(p.heightDb + 6.0, 30.0, 60.0)));
+  const double lobeK = rows_.HalfWidth(), lobeQ = columns_.HalfWidth();
+  Region region;
+  region.spanK = static_cast<int32_t>(std::ceil(2.5 * kMaxScale * lobeK));
+  region.spanQ = static_cast<int32_t>(std::ceil(2.5 * kMaxScale * lobeQ));
+  region.centres.emplace_back(p.q, p.k);
+  if (twin) region.centres.emplace_back(engine_.Rows() - p.q, 0);
+
+  const NotchModel model(rows_, columns_, p.fracK, p.fracQ, region.spanK, region.spanQ, p.k, twin);
+  const bool moving = aheadK != 0.0 || aheadQ != 0.0;
+  const NotchModel ahead(rows_, columns_, p.fracK + aheadK, p.fracQ + aheadQ, region.spanK, region.spanQ, p.k, twin);
+  std::vector<std::complex<double>> picture;
+  std::complex<double> coefficient;
+  const double amplitude = FitPattern(p, twin, region, frame, peaks, &coefficient, &picture);
+  // e^(-i phase) along a line, then down the frame.
+  const int32_t L = engine_.L(), H = engine_.H();
+  const double fx = p.k + p.fracK, fy = -(p.q - engine_.Rows() / 2 + p.fracQ);
+  std::vector<std::complex<double>> carrier(static_cast<size_t>(L + H));
+  for (int32_t n = 0; n < L; ++n) carrier[static_cast<size_t>(n)] = std::polar(1.0, -2.0 * kPi * fx * n / engine_.N());
+  for (int32_t m = 0; m < H; ++m)
+    carrier[static_cast<size_t>(L + m)] = std::polar(1.0, -2.0 * kPi * fy * m / engine_.M());
+  // The pattern's mean square: a real pattern is two complex halves.
+  const double pattern = 0.5 * amplitude * amplitude;
+
+  std::vector<double> removed;
+  double lastLoss = 0.0;
+  // The error a Dot leaves (infinite when it reaches zero frequency), and
+  // its removal as a measurement at the pattern's frequency sees it: the
+  // pattern left and the picture taken there.
+  auto evaluate = [&](DotDesign* d) {
+    if (d->shape.a < 1 || d->shape.b < 1 || DcWeight(p, d->shape) < kDcKeep)
+      return std::numeric_limits<double>::infinity();
+    model.Removed(d->shape, &removed);
+    const Loss loss = PictureLoss(region, picture, removed, carrier);
+    // The picture taken at the pattern's frequency changes from frame to
+    // frame as the picture moves: added in power, not with this frame's
+    // phase, which could cancel the pattern left by chance.
+    double left = std::fabs(model.AmplitudeLeft(removed));
+    if (moving) left = std::max(left, std::fabs(ahead.AmplitudeLeft(removed)));
+    const double taken = amplitude > 0.0 ? std::abs(loss.atPattern) / amplitude : 1.0;
+    const double fraction = std::sqrt(left * left + taken * taken);
+    d->removalDb = -20.0 * std::log10(std::max(fraction, 1e-12));
+    d->patternEnergy = pattern;
+    d->error = pattern * model.EnergyLeft(removed) + loss.meanSquare;
+    lastLoss = loss.meanSquare;
+    return d->error;
+  };
+  DotDesign chosen;
+  double chosenError = pattern;
+  int chosenTier = -1;
+  auto tierOf = [&](double removalDb) {
+    return removalDb >= limits.minRemovalDb ? 2 : removalDb >= limits.leastRemovalDb ? 1 : 0;
+  };
+  auto consider = [&](const DotShape& shape) {
+    DotDesign d;
+    d.shape = shape;
+    // The pattern's part alone first: the picture's part only adds error and
+    // takes removal, so a Dot that loses already is not worth the inverse
+    // transform.
+    if (shape.a < 1 || shape.b < 1 || DcWeight(p, shape) < kDcKeep) return false;
+    model.Removed(shape, &removed);
+    double left = std::fabs(model.AmplitudeLeft(removed));
+    if (moving) left = std::max(left, std::fabs(ahead.AmplitudeLeft(removed)));
+    const int bestTier = tierOf(-20.0 * std::log10(std::max(left, 1e-12)));
+    const double leastError = pattern * model.EnergyLeft(removed);
+    if (leastError >= pattern || bestTier < chosenTier || (bestTier == chosenTier && leastError >= chosenError))
+      return false;
+    const double error = evaluate(&d);
+    const int tier = tierOf(d.removalDb);
+    if (error >= pattern || tier < chosenTier || (tier == chosenTier && error >= chosenError)) return false;
+    chosen = d;
+    chosenError = error;
+    chosenTier = tier;
+    return true;
+  };
+  // When even a Dot of the main lobe's size takes more from the picture
+  // than the pattern holds, the peak is the picture's own.
+  DotDesign smallest;
+  smallest.shape = DotShape{std::max(1, static_cast<int32_t>(std::lround(lobeK))),
+                            std::max(1, static_cast<int32_t>(std::lround(lobeQ))), 2, strength};
+  if (std::isfinite(evaluate(&smallest)) && lastLoss >= pattern) return DotDesign();
+  // Ellipses of the main lobe's proportions, from its size up...
+  for (int32_t order : {2, 3, 4, 6}) {
+    int32_t lastA = 0, lastB = 0;
+    for (double scale : {1.0, 1.25, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, kMaxScale}) {
+      const int32_t a = std::max(1, static_cast<int32_t>(std::lround(scale * lobeK)));
+      const int32_t b = std::max(1, static_cast<int32_t>(std::lround(scale * lobeQ)));
+      if (a == lastA && b == lastB) continue;
+      lastA = a;
+      lastB = b;
+      consider(DotShape{a, b, order, strength});
+    }
+  }
+  // ... then the best one's neighbours of other proportions.
+  for (int round = 0; round < 4 && chosen.shape.order != 0; ++round) {
+    const DotShape centre = chosen.shape;
+    bool moved = false;
+    for (int32_t da = -1; da <= 1; ++da)
+      for (int32_t db = -2; db <= 2; ++db)
+        if (da != 0 || db != 0) moved |= consider(DotShape{centre.a + da, centre.b + db, centre.order, strength});
+    if (!moved) break;
+  }
+  return chosen;
+}
+
+}  // namespace qrx

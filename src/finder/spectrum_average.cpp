@@ -1,0 +1,72 @@
+#include "finder/spectrum_average.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "transform/fft_engine.h"
+#include "transform/line_transform.h"
+
+namespace qrx {
+
+namespace {
+constexpr int32_t kLayoutReal2D = 2;
+constexpr int32_t kHammingWindow = 1;
+}  // namespace
+
+SpectrumAverage::SpectrumAverage(const FrameFormatRecord& format, int32_t fftLine, int32_t memory, int32_t workers)
+    : format_(format), memory_(std::max(0, memory)) {
+  // Built as the filter builds its own, so that a size it refuses is
+  // refused here too.
+  lines_ = std::make_unique<LineTransform>(format_, fftLine);
+  if (!lines_->IsUsable()) return;
+  engine_ =
+      std::make_unique<FftEngine>(lines_->OutputLength(), lines_->OutputHeight(), fftLine, 0, kLayoutReal2D, workers);
+  if (!engine_->IsUsable()) return;
+  engine_->BuildWindow(kHammingWindow);
+  if (engine_->Window() == nullptr) return;
+  engine_->SetRates(ScaleRowRateKHz(lines_->OutputLength()), ScaleColRateKHz(lines_->OutputHeight()));
+  if (format_.pixelFormat == 1) working_.resize(static_cast<size_t>(format_.width) * format_.height * 2);
+  mean_.assign(static_cast<size_t>(engine_->Rows()) * engine_->Bins(), 0.0f);
+  newest_.assign(mean_.size(), 0.0f);
+}
+
+SpectrumAverage::~SpectrumAverage() = default;
+
+bool SpectrumAverage::IsUsable() const {
+  return lines_ && lines_->IsUsable() && engine_ && engine_->IsUsable() && engine_->Window() != nullptr &&
+         !mean_.empty();
+}
+
+int32_t SpectrumAverage::Rows() const { return engine_ ? engine_->Rows() : 0; }
+int32_t SpectrumAverage::Bins() const { return engine_ ? engine_->Bins() : 0; }
+
+void SpectrumAverage::Add(const uint8_t* frame, bool keepSpectrum) {
+  if (!IsUsable()) return;
+  const uint8_t* work = frame;
+  if (format_.pixelFormat == 1) {
+    ConvertToWorking(frame, working_.data(), format_, 0, format_.height);
+    work = working_.data();
+  }
+  lines_->Forward(work, engine_->Spectrum(), engine_->Pitch(), engine_->Window());
+  engine_->Transform(+1);
+  ++frames_;
+  // The newest frame weighs 1/n: a plain mean, or a running one once n
+  // stops growing at the memory.
+  const int64_t n = memory_ > 0 ? std::min<int64_t>(frames_, memory_) : frames_;
+  const float weight = static_cast<float>(1.0 / static_cast<double>(n));
+  const float* s = engine_->Spectrum();
+  const int32_t rows = engine_->Rows(), bins = engine_->Bins(), pitch = engine_->Pitch();
+  for (int32_t q = 0; q < rows; ++q) {
+    const float* row = s + static_cast<size_t>(q) * pitch * 2;
+    float* mean = &mean_[static_cast<size_t>(q) * bins];
+    for (int32_t k = 0; k < bins; ++k) {
+      const float re = row[2 * k], im = row[2 * k + 1];
+      mean[k] += weight * (std::sqrt(re * re + im * im) - mean[k]);
+    }
+    if (!keepSpectrum) continue;
+    std::complex<float>* newest = &newest_[static_cast<size_t>(q) * bins];
+    for (int32_t k = 0; k < bins; ++k) newest[k] = {row[2 * k], row[2 * k + 1]};
+  }
+}
+
+}  // namespace qrx

@@ -40,7 +40,7 @@ struct Instance {
   StreamFilter stream;
 };
 
-enum Parameter { kSettings = 0, kSection, kFilters, kFftLine, kParameterCount };
+enum Parameter { kSettings = 0, kSection, kFilters, kFftLine, kAuto, kParameterCount };
 
 const f0r_param_info_t kParameters[kParameterCount] = {
     {"settings", F0R_PARAM_STRING,
@@ -52,6 +52,9 @@ const f0r_param_info_t kParameters[kParameterCount] = {
      "when given it is the list"},
     {"fft_line", F0R_PARAM_DOUBLE,
      "FFT line length 256, 512 or 1024 (or 0.25, 0.5, 1: the length / 1024); 0: the settings file's, else 512"},
+    {"auto", F0R_PARAM_BOOL,
+     "Find periodic interference live and follow it: the filters found are added to the list; frames pass "
+     "unchanged while nothing is found"},
 };
 
 bool g_trace = false;
@@ -157,6 +160,12 @@ __attribute__((visibility("default"))) void f0r_set_param_value(f0r_instance_t i
       filter->stream.SetFftLine(value);
       break;
     }
+    case kAuto: {
+      const double value = *static_cast<const double*>(param);
+      Trace("set %p auto %g", instance, value);
+      filter->stream.SetAuto(value);
+      break;
+    }
     default:
       break;
   }
@@ -181,6 +190,9 @@ __attribute__((visibility("default"))) void f0r_get_param_value(f0r_instance_t i
       break;
     case kFftLine:
       *static_cast<double*>(param) = p.fftLine;
+      break;
+    case kAuto:
+      *static_cast<double*>(param) = p.autoFind ? 1.0 : 0.0;
       break;
     default:
       break;

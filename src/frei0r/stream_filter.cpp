@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "frame/pixel_bgra.h"
 #include "platform/platform.h"
@@ -33,6 +34,13 @@ void StreamFilter::SetFftLine(double value) {
   const double current = parameters_.fftLine;
   if (value == current || (std::isnan(value) && std::isnan(current))) return;
   parameters_.fftLine = value;
+  changed_ = true;
+}
+
+void StreamFilter::SetAuto(double value) {
+  const bool on = value >= 0.5;
+  if (on == parameters_.autoFind) return;
+  parameters_.autoFind = on;
   changed_ = true;
 }
 
@@ -80,8 +88,21 @@ void StreamFilter::Reconfigure() {
     // A new builder holds the neutral mask: the list goes to it again.
     listVersion_ = 0;
   }
-  fixedSource_.Set(std::move(settings.filters));
-  source_ = &fixedSource_;
+  if (parameters_.autoFind) {
+    if (liveSource_ == nullptr) liveSource_.reset(new (std::nothrow) LiveListSource());
+    if (liveSource_ == nullptr || !liveSource_->IsUsable()) {
+      liveSource_.reset();
+      ReportLine("cannot start the interference finder" + unchanged);
+      return;
+    }
+    liveSource_->SetBase(std::move(settings.filters), settings.fftLine);
+    source_ = liveSource_.get();
+  } else {
+    // Off: the finder's thread ends.
+    liveSource_.reset();
+    fixedSource_.Set(std::move(settings.filters));
+    source_ = &fixedSource_;
+  }
   filtering_ = true;
 }
 
@@ -104,6 +125,12 @@ void StreamFilter::Update(const uint8_t* in, uint8_t* out) {
   const size_t pixels = static_cast<size_t>(width_) * height_;
   BgraToLumaPairs(in, work_, pixels);
   source_->Observe(work_, static_cast<int32_t>(width_), static_cast<int32_t>(height_));
+  // Until the finder has found something the frames leave as they came,
+  // not resampled through a neutral mask.
+  if (source_ == liveSource_.get() && filters_.Count() == 0) {
+    PassUnchanged(in, out);
+    return;
+  }
   // The mask is built while the frame was converted; only a frame after a
   // change waits for the rest.
   if (awaitMask && !pipeline_.WaitForMask(kMaskWaitMs)) {

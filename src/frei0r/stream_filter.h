@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "frei0r/list_source.h"
+#include "frei0r/live_source.h"
 #include "frei0r/stream_settings.h"
 #include "plugin/frame_pipeline.h"
 
@@ -35,6 +37,8 @@ class StreamFilter {
   void SetSection(const char* value) { SetText(&parameters_.section, value); }
   void SetFilters(const char* value) { SetText(&parameters_.filters, value); }
   void SetFftLine(double value);
+  // Frei0r's boolean: 0.5 and above is on.
+  void SetAuto(double value);
   const ModuleParameters& Parameters() const { return parameters_; }
 
   // in and out hold width x height BGRA pixels and do not overlap (a host
@@ -59,6 +63,7 @@ class StreamFilter {
   int32_t pipelineFftLine_ = 0;
   uint8_t* work_ = nullptr;
   FixedListSource fixedSource_;
+  std::unique_ptr<LiveListSource> liveSource_;  // while auto is on
   FilterListSource* source_ = &fixedSource_;
   uint64_t listVersion_ = 0;
   FilterList filters_;

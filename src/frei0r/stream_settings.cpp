@@ -189,6 +189,12 @@ bool ResolveStreamSettings(const ModuleParameters& parameters, StreamSettings* o
     out->idleReason =
         filtersGiven || !parameters.settings.empty() ? "no enabled filter" : "no settings and no filters given";
   }
+  if (parameters.autoFind) {
+    // The finder filters whatever the list says: a switched-off section
+    // gives it nothing to add to, an empty list is no reason to stay idle.
+    if (procEnable == 0 && !filtersGiven) out->filters.Clear();
+    out->idleReason.clear();
+  }
   out->filtering = out->idleReason.empty();
   return true;
 }

@@ -12,10 +12,11 @@
 namespace qrx {
 
 struct ModuleParameters {
-  std::string settings;  // a settings file in the plug-in's format; empty: none
-  std::string section;   // its channel section; empty: [DEFAULT], else the first channel section
-  std::string filters;   // Filter= text; when given it is the list, whatever the file says
-  double fftLine = 0.0;  // 256, 512, 1024 (or 0.25, 0.5, 1: the length / 1024); 0: the file's, else 512
+  std::string settings;   // a settings file in the plug-in's format; empty: none
+  std::string section;    // its channel section; empty: [DEFAULT], else the first channel section
+  std::string filters;    // Filter= text; when given it is the list, whatever the file says
+  double fftLine = 0.0;   // 256, 512, 1024 (or 0.25, 0.5, 1: the length / 1024); 0: the file's, else 512
+  bool autoFind = false;  // the live finder's filters are added to the list
 };
 
 struct StreamSettings {

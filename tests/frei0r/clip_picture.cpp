@@ -87,10 +87,10 @@ std::vector<uint8_t> CleanFrame(int32_t width, int32_t height, int32_t frame) {
 }
 
 std::vector<uint8_t> WithInterference(const std::vector<uint8_t>& clean, int32_t width, int32_t height,
-                                      const std::vector<GratingKHz>& gratings) {
+                                      const std::vector<GratingKHz>& gratings, bool wholeFrame) {
   std::vector<uint8_t> bgra = clean;
-  for (int32_t y = 0; y < FadeEnd(height); ++y) {
-    const double envelope = Envelope(y, height);
+  for (int32_t y = 0; y < (wholeFrame ? height : FadeEnd(height)); ++y) {
+    const double envelope = wholeFrame ? 1.0 : Envelope(y, height);
     for (int32_t x = 0; x < width; ++x) {
       double sum = 0.0;
       for (const GratingKHz& g : gratings) sum += g.amplitude * std::cos(Phase(g, x, y, width, height));

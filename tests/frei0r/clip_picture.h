@@ -34,9 +34,10 @@ int32_t CleanBegin(int32_t height);
 std::vector<GratingKHz> GratingsOfFilterText(const std::string& text, double amplitude);
 
 std::vector<uint8_t> CleanFrame(int32_t width, int32_t height, int32_t frame);
-// The frame with the gratings added to blue, green and red alike.
+// The frame with the gratings added to blue, green and red alike; over the
+// whole frame when asked (interference as a finder sees it, no clean area).
 std::vector<uint8_t> WithInterference(const std::vector<uint8_t>& clean, int32_t width, int32_t height,
-                                      const std::vector<GratingKHz>& gratings);
+                                      const std::vector<GratingKHz>& gratings, bool wholeFrame = false);
 
 struct FrameVerdict {
   double worstRemovedDb;  // over the gratings, in the fully interfered rows

@@ -1,14 +1,16 @@
 // qrx_frei0r_clip: the clips of the frei0r client tests and their verdict.
 //
-//   qrx_frei0r_clip make W H FRAMES FILTERS CLEAN NOISY
+//   qrx_frei0r_clip make W H FRAMES FILTERS CLEAN NOISY [--whole]
 //       raw BGRA clips: the clean picture, and the same with gratings at the
-//       enabled Dots of the Filter= text FILTERS.
+//       enabled Dots of the Filter= text FILTERS (over the whole frame with
+//       --whole, else in its upper part).
 //   qrx_frei0r_clip check W H FILTERS CLEAN NOISY OUTPUT [--frames N]
-//                   [--from F] [--min-removed DB] [--max-change N] [--alpha]
+//                   [--from F] [--min-removed DB] [--max-change N] [--alpha] [--whole]
 //       every frame of OUTPUT (raw BGRA; from frame F, default 0) against
 //       the clips: the interference removed by at least DB, the clean area
 //       within rounding (at most N off), alpha unchanged (with --alpha);
-//       OUTPUT must hold N frames (default: as many as NOISY). Exit status 1
+//       OUTPUT must hold N frames (default: as many as NOISY); --whole: a
+//       whole-frame clip, no clean area to judge. Exit status 1
 //       when any frame fails.
 #include <cstdio>
 #include <cstdlib>
@@ -32,13 +34,14 @@ bool ReadAll(const char* path, std::vector<uint8_t>* bytes) {
 }
 
 int Make(int argc, char** argv) {
-  if (argc != 8) return 2;
+  const bool whole = argc == 9 && !std::strcmp(argv[8], "--whole");
+  if (argc != 8 && !whole) return 2;
   const int32_t width = std::atoi(argv[2]), height = std::atoi(argv[3]), frames = std::atoi(argv[4]);
   const auto gratings = qrxtest::GratingsOfFilterText(argv[5], kAmplitude);
   std::ofstream clean(argv[6], std::ios::binary | std::ios::trunc), noisy(argv[7], std::ios::binary | std::ios::trunc);
   for (int32_t f = 0; f < frames; ++f) {
     const std::vector<uint8_t> c = qrxtest::CleanFrame(width, height, f);
-    const std::vector<uint8_t> n = qrxtest::WithInterference(c, width, height, gratings);
+    const std::vector<uint8_t> n = qrxtest::WithInterference(c, width, height, gratings, whole);
     clean.write(reinterpret_cast<const char*>(c.data()), static_cast<std::streamsize>(c.size()));
     noisy.write(reinterpret_cast<const char*>(n.data()), static_cast<std::streamsize>(n.size()));
   }
@@ -51,10 +54,12 @@ int Check(int argc, char** argv) {
   const auto gratings = qrxtest::GratingsOfFilterText(argv[4], kAmplitude);
   double minRemoved = 20.0;
   int maxChange = qrxtest::kCleanMaxChange, frames = -1, from = 0;
-  bool alpha = false;
+  bool alpha = false, whole = false;
   for (int i = 8; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--alpha"))
       alpha = true;
+    else if (!std::strcmp(argv[i], "--whole"))
+      whole = true;
     else if (!std::strcmp(argv[i], "--min-removed") && i + 1 < argc)
       minRemoved = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--max-change") && i + 1 < argc)
@@ -82,8 +87,10 @@ int Check(int argc, char** argv) {
   for (size_t f = static_cast<size_t>(from); f < expected; ++f) {
     const size_t at = f * frameBytes;
     const qrxtest::FrameVerdict v = qrxtest::Judge(&clean[at], &noisy[at], &output[at], width, height, gratings);
-    const bool frameOk = v.worstRemovedDb >= minRemoved && v.cleanMaxChange <= maxChange &&
-                         v.cleanShareWithinOne >= qrxtest::kCleanShareWithinOne && (!alpha || v.alphaKept);
+    // Interference over the whole frame leaves no clean area to judge.
+    const bool cleanOk =
+        whole || (v.cleanMaxChange <= maxChange && v.cleanShareWithinOne >= qrxtest::kCleanShareWithinOne);
+    const bool frameOk = v.worstRemovedDb >= minRemoved && cleanOk && (!alpha || v.alphaKept);
     std::printf("frame %zu: interference removed %.1f dB; clean area: at most %d off, %.1f %% within 1%s%s\n", f,
                 v.worstRemovedDb, v.cleanMaxChange, 100.0 * v.cleanShareWithinOne,
                 alpha ? (v.alphaKept ? "; alpha kept" : "; ALPHA CHANGED") : "", frameOk ? "" : "  FAIL");
@@ -99,9 +106,9 @@ int main(int argc, char** argv) {
   const int status = command == "make" ? Make(argc, argv) : command == "check" ? Check(argc, argv) : 2;
   if (status == 2) {
     std::fprintf(stderr,
-                 "usage: qrx_frei0r_clip make W H FRAMES FILTERS CLEAN NOISY\n"
+                 "usage: qrx_frei0r_clip make W H FRAMES FILTERS CLEAN NOISY [--whole]\n"
                  "       qrx_frei0r_clip check W H FILTERS CLEAN NOISY OUTPUT [--frames N] [--min-removed DB]"
-                 " [--from F] [--max-change N] [--alpha]\n");
+                 " [--from F] [--max-change N] [--alpha] [--whole]\n");
   }
   return status;
 }

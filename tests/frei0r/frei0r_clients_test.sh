@@ -3,7 +3,9 @@
 # settings file and with the Filter= text in the graph), mpv's encoding mode
 # (and its live line's graph on the clip), gst-launch-1.0 and melt (a command
 # line, the same on three threads, and an MLT project), each finding the
-# module through FREI0R_PATH, and ffmpeg once more through ~/.frei0r-1/lib. The clip is lossless BGRA with interference at the
+# module through FREI0R_PATH, and ffmpeg once more through ~/.frei0r-1/lib;
+# then the automatic mode's lines in ffmpeg and mpv on a clip with the
+# interference over the whole frame. The clip is lossless BGRA with interference at the
 # README's filter in its upper part; every output frame, the first included,
 # must have it removed, the clean lower part unchanged within rounding and
 # alpha kept. The module's trace shows what each host did (threads,
@@ -42,7 +44,10 @@ gst=$(line '^gst-launch-1\.0 ')
 melt_line=$(line '^melt in\.mkv ')
 install=$(line '^mkdir -p ~/\.frei0r-1/lib')
 mlt_filter=$(grep -E '^ *</?(filter|property)' <<<"$section")
-for name in ffmpeg_settings ffmpeg_text mpv_encode mpv_live gst melt_line install mlt_filter; do
+ffmpeg_auto=$(line '^ffmpeg -re .*qrx_freqfilter:\|\|\|\|y')
+mpv_live_auto=$(line '^mpv av://v4l2.*qrx_freqfilter:\|\|\|\|y')
+for name in ffmpeg_settings ffmpeg_text mpv_encode mpv_live gst melt_line install mlt_filter ffmpeg_auto \
+  mpv_live_auto; do
   if [ -z "${!name}" ]; then echo "the README has no $name line in its frei0r section"; exit 1; fi
 done
 
@@ -121,6 +126,16 @@ else
 fi
 # The user's own frei0r folder instead of FREI0R_PATH.
 run ffmpeg_home_folder "${install//build\/native\/frei0r\/qrx_freqfilter.so/$module_dir/qrx_freqfilter.so} && unset FREI0R_PATH && $ffmpeg_settings"
+
+# The automatic mode, no list given: a clip with the interference over the
+# whole frame, found while the clip runs; from frame 30 on every frame must
+# have it removed.
+frames=60
+"$clip" make $width $height $frames "$filters" clean.bgra noisy.bgra --whole || { echo "cannot make the clip"; exit 1; }
+ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgra -s ${width}x$height -r 25 -i noisy.bgra \
+  -c:v ffv1 -pix_fmt bgra in.mkv || exit 1
+run ffmpeg_auto "$ffmpeg_auto" --whole --from 30
+run mpv_live_auto_graph "${mpv_live_auto/av:\/\/v4l2:\/dev\/video0/in.mkv} -o out.mkv --ovc=ffv1" --whole --from 30
 
 cmp -s my.ini my.ini.before || failures+=("the settings file was changed")
 echo

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -104,7 +105,7 @@ class Instance {
   f0r_instance_t instance_;
 };
 
-enum { kSettings = 0, kSection = 1, kFilters = 2, kFftLine = 3 };
+enum { kSettings = 0, kSection = 1, kFilters = 2, kFftLine = 3, kAuto = 4 };
 
 // Standard error captured in a file for the scope's lifetime.
 class CapturedStderr {
@@ -164,11 +165,12 @@ TEST(Frei0rModule, DeclaresABgraFilterAndExportsOnlyTheFrei0rFunctions) {
   EXPECT_EQ(info.plugin_type, F0R_PLUGIN_TYPE_FILTER);
   EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_BGRA8888);
   EXPECT_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
-  ASSERT_EQ(info.num_params, 4);
+  ASSERT_EQ(info.num_params, 5);
   const std::pair<const char*, int> expected[] = {{"settings", F0R_PARAM_STRING},
                                                   {"section", F0R_PARAM_STRING},
                                                   {"filters", F0R_PARAM_STRING},
-                                                  {"fft_line", F0R_PARAM_DOUBLE}};
+                                                  {"fft_line", F0R_PARAM_DOUBLE},
+                                                  {"auto", F0R_PARAM_BOOL}};
   for (int i = 0; i < info.num_params; ++i) {
     f0r_param_info_t p = {};
     m.paramInfo(&p, i);
@@ -312,6 +314,43 @@ TEST(Frei0rModule, FollowsAChangeFromTheNextFrame) {
 
   instance.Text(kFilters, "");
   EXPECT_EQ(instance.Filter(in), in);
+}
+
+// The automatic mode with no list given: frames pass exactly as they came
+// until the finder has found the interference, and from the first filtered
+// frame on every frame has it removed (the list a look hands out is
+// followed from the next frame with its mask in place). A clean stream
+// never gets a filter. Frames come at about a live stream's pace; the
+// interference covers the whole frame, so there is no clean area to judge.
+TEST(Frei0rModule, AutoFindsTheInterferenceAndFiltersEveryFrameAfter) {
+  const int32_t width = 720, height = 576;
+  constexpr int32_t kFrames = 150, kFilteredWanted = 12;
+  const auto gratings = GratingsOfFilterText(kTwoDots, kAmplitude);
+  for (const bool interfered : {true, false}) {
+    SCOPED_TRACE(interfered ? "interfered" : "clean");
+    CapturedStderr err;
+    Instance instance(width, height);
+    instance.Number(kAuto, 1.0);
+    double on = 0.0;
+    Frei0r().getParam(instance.Handle(), &on, kAuto);
+    EXPECT_EQ(on, 1.0);
+    int32_t filtered = 0;
+    for (int32_t frame = 0; frame < kFrames && filtered < kFilteredWanted; ++frame) {
+      SCOPED_TRACE(frame);
+      const std::vector<uint8_t> clean = CleanFrame(width, height, frame);
+      const std::vector<uint8_t> in = interfered ? WithInterference(clean, width, height, gratings, true) : clean;
+      const std::vector<uint8_t> out = instance.Filter(in, frame * 0.04);
+      if (filtered > 0 || out != in) {
+        const qrxtest::FrameVerdict v = Judge(clean.data(), in.data(), out.data(), width, height, gratings);
+        EXPECT_GE(v.worstRemovedDb, 20.0);
+        EXPECT_TRUE(v.alphaKept);
+        ++filtered;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(filtered, interfered ? kFilteredWanted : 0);
+    EXPECT_TRUE(err.Lines().empty());
+  }
 }
 
 // Bad input: one line on standard error however many frames follow, every

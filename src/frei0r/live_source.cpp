@@ -1,0 +1,32 @@
+#include "frei0r/live_source.h"
+
+#include <utility>
+
+namespace qrx {
+
+void LiveListSource::SetBase(FilterList&& base, int32_t fftLine) {
+  base_ = std::move(base);
+  fftLine_ = fftLine;
+  ++version_;
+}
+
+bool LiveListSource::CopyList(FilterList* list) const {
+  if (!list->CopyFrom(base_)) return false;
+  for (int32_t i = 0; i < found_.Count(); ++i)
+    if (!list->Append(found_[i])) return false;
+  return true;
+}
+
+void LiveListSource::Observe(const uint8_t* work, int32_t width, int32_t height) {
+  finder_.Feed(work, width, height, fftLine_);
+  // Only the newest change counts: the stream follows it from the next frame.
+  LiveFinderUpdate update;
+  bool changed = false;
+  while (finder_.Poll(&update)) {
+    found_ = std::move(update.filters);
+    changed = true;
+  }
+  if (changed) ++version_;
+}
+
+}  // namespace qrx

@@ -94,8 +94,10 @@ int32_t LowerHalfPowerEdge(int32_t F, int32_t W, int32_t O) {
   for (;;) {
     mid = (lo + hi) >> 1;
     if (mid == lo) break;
-    if (WinResponse(mid >> 1, F, W, O) < 0.5) hi = mid;
-    else lo = mid;
+    if (WinResponse(mid >> 1, F, W, O) < 0.5)
+      hi = mid;
+    else
+      lo = mid;
   }
   return mid >> 1;
 }
@@ -106,8 +108,10 @@ int32_t UpperHalfPowerEdge(int32_t F, int32_t W, int32_t O) {
   for (;;) {
     mid = (lo + hi) >> 1;
     if (mid == lo) break;
-    if (WinResponse(mid >> 1, F, W, O) <= 0.5) lo = mid;
-    else hi = mid;
+    if (WinResponse(mid >> 1, F, W, O) <= 0.5)
+      lo = mid;
+    else
+      hi = mid;
   }
   return mid >> 1;
 }
@@ -146,8 +150,10 @@ Outline FilterOutline(const FilterSpec& f, const SpectrumGeometry& g, uint32_t c
       const int32_t cx = g.X(f.Fx), cy = g.Y(f.Fy);
       const int32_t a = g.ExtentX(f.Wx) / 2, b = g.ExtentY(f.Wy) / 2;
       // A strength-0 dot is the adaptive clip's rectangle.
-      if (f.S == 0) AddRect(&outline, cx - a, cy - b, cx + a, cy + b, colour);
-      else AddEllipse(&outline, cx, cy, a, b, colour);
+      if (f.S == 0)
+        AddRect(&outline, cx - a, cy - b, cx + a, cy + b, colour);
+      else
+        AddEllipse(&outline, cx, cy, a, b, colour);
       break;
     }
     case kShapeWin1D:
@@ -207,6 +213,24 @@ void TransformMesh(Vertex* mesh, int32_t count, int32_t angleZ, int32_t angleX, 
     for (int shift = 0; shift <= 16; shift += 8)
       colour |= static_cast<uint32_t>(u * static_cast<float>((v.colour >> shift) & 0xFF)) << shift;
     v = {x1 + halfW, y2 + halfH, z2, v.rhw, colour};
+  }
+}
+
+void MeshLines(const Vertex* mesh, Vertex* lines) {
+  const auto flat = [](const Vertex& v) { return Vertex{v.x, v.y, 0.0f, 0.0f, v.colour}; };
+  Vertex* out = lines;
+  for (int32_t j = 0; j < kMeshRows; ++j) {
+    const Vertex* row = mesh + j * kMeshColumns;
+    for (int32_t i = 0; i + 1 < kMeshColumns; ++i) {
+      *out++ = flat(row[i]);
+      *out++ = flat(row[i + 1]);
+    }
+  }
+  for (int32_t i = 0; i < kMeshColumns; ++i) {
+    for (int32_t j = 0; j + 1 < kMeshRows; ++j) {
+      *out++ = flat(mesh[j * kMeshColumns + i]);
+      *out++ = flat(mesh[(j + 1) * kMeshColumns + i]);
+    }
   }
 }
 

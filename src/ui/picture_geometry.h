@@ -26,8 +26,7 @@ const uint32_t* SpectrumPalette();
 // as 255. The scalar reference defines the result; the SSE2 and AVX2
 // versions, chosen on processors that have them, give the same pixels.
 void WriteSpectrumImage(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
-void WriteSpectrumImageScalar(const float* display, int32_t bins, int32_t rows, uint32_t* pixels,
-                              int32_t pitchBytes);
+void WriteSpectrumImageScalar(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 void WriteSpectrumImageSse2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 void WriteSpectrumImageAvx2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 
@@ -39,12 +38,12 @@ struct SpectrumGeometry {
 
   bool Valid() const { return w > 0 && h > 0 && R >= 2 && V >= 2; }
   bool Contains(int32_t x, int32_t y) const { return x >= 0 && x < w && y >= 0 && y < h; }
-  int32_t X(int32_t kHz) const;           // horizontal frequency -> x
-  int32_t Y(int32_t kHz) const;           // vertical frequency -> y
-  int32_t ExtentX(int32_t kHz) const;     // horizontal width -> pixels
-  int32_t ExtentY(int32_t kHz) const;     // vertical width -> pixels
-  int32_t ReadoutFx(int32_t x) const;     // x -> horizontal frequency
-  int32_t ReadoutFy(int32_t y) const;     // y -> vertical frequency
+  int32_t X(int32_t kHz) const;        // horizontal frequency -> x
+  int32_t Y(int32_t kHz) const;        // vertical frequency -> y
+  int32_t ExtentX(int32_t kHz) const;  // horizontal width -> pixels
+  int32_t ExtentY(int32_t kHz) const;  // vertical width -> pixels
+  int32_t ReadoutFx(int32_t x) const;  // x -> horizontal frequency
+  int32_t ReadoutFy(int32_t y) const;  // y -> vertical frequency
 };
 
 // The band-stop response of the Win shapes: 0 at F, 1 far from it.
@@ -79,6 +78,9 @@ Outline FilterOutline(const FilterSpec& filter, const SpectrumGeometry& g, uint3
 // The 3-D view's grid: 100 x 60 vertices over the picture.
 constexpr int32_t kMeshColumns = 100;
 constexpr int32_t kMeshRows = 60;
+// The grid's lines as one line list: every row's 99 segments, then every
+// column's 59, two vertices each.
+constexpr int32_t kMeshLineVertices = 2 * (kMeshRows * (kMeshColumns - 1) + kMeshColumns * (kMeshRows - 1));
 // Fills the grid from a mask of `columns` x `rows` cells with row pitch
 // `pitch`: vertex (i, j) at index j * 100 + i, height (value - 1) * h / 2.
 void FillMesh(Vertex* mesh, const float* mask, int32_t columns, int32_t rows, int32_t pitch, int32_t w, int32_t h);
@@ -86,6 +88,11 @@ void FillMesh(Vertex* mesh, const float* mask, int32_t columns, int32_t rows, in
 // from above, 90 edge-on), orthographic, shaded by depth; then centred on
 // the picture.
 void TransformMesh(Vertex* mesh, int32_t count, int32_t angleZ, int32_t angleX, int32_t w, int32_t h);
+// The turned grid's lines as they are drawn (kMeshLineVertices vertices):
+// the same points and colours in the order the rows' and columns' strips
+// would draw them, z and reciprocal-w 0. The turned depth stays in the
+// grid: pre-transformed vertices with a z outside 0 ... 1 may be clipped.
+void MeshLines(const Vertex* mesh, Vertex* lines);
 
 // The MHz labels around the picture, placed in the window's coordinates from
 // the picture's rectangle there; measure gives a text's width and height.

@@ -10,6 +10,7 @@ namespace qrx {
 namespace ui {
 
 void SpectrumView::Render(PluginState& state, int32_t selectedIndex) {
+  if (!canvas_->BeginFrame()) return;
   if (RelaxedLoad(state.viewRotating) == 1) {
     if (state.pipeline.maskBuilder != nullptr && state.meshBuffer != nullptr) {
       Vertex* mesh = reinterpret_cast<Vertex*>(state.meshBuffer);

@@ -8,9 +8,8 @@
 namespace qrx {
 namespace ui {
 
-SpectrumView::SpectrumView(std::unique_ptr<SpectrumCanvas> canvas, int32_t width, int32_t height,
-                           const Rect& inOwner)
-    : canvas_(std::move(canvas)), width_(width), height_(height), inOwner_(inOwner) {}
+SpectrumView::SpectrumView(std::unique_ptr<SpectrumCanvas> canvas, int32_t width, int32_t height, const Rect& inOwner)
+    : canvas_(std::move(canvas)), width_(width), height_(height), inOwner_(inOwner), meshLines_(kMeshLineVertices) {}
 
 void SpectrumView::DrawSpectrum(FftEngine& engine) {
   uint32_t* pixels = nullptr;
@@ -49,14 +48,11 @@ void SpectrumView::DrawStrip(const OutlineStrip& strip) {
 
 void SpectrumView::DrawMesh(Vertex* mesh, int32_t angleZ, int32_t angleX) {
   TransformMesh(mesh, kMeshColumns * kMeshRows, angleZ, angleX, width_, height_);
+  // One list of all the grid's lines: a device draws it in as few calls as
+  // it can (160 strips cost a software renderer far more than their lines).
+  MeshLines(mesh, meshLines_.data());
   canvas_->BeginScene();
-  for (int32_t j = 0; j < kMeshRows; ++j) canvas_->DrawLineStrip(mesh + j * kMeshColumns, kMeshColumns);
-  // Columns: every 100th vertex, gathered into one strip each.
-  Vertex column[kMeshRows];
-  for (int32_t i = 0; i < kMeshColumns; ++i) {
-    for (int32_t j = 0; j < kMeshRows; ++j) column[j] = mesh[j * kMeshColumns + i];
-    canvas_->DrawLineStrip(column, kMeshRows);
-  }
+  canvas_->DrawLineList(meshLines_.data(), kMeshLineVertices);
   canvas_->EndScene();
 }
 

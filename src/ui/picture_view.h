@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "ui/picture_canvas.h"
 #include "ui/picture_geometry.h"
@@ -56,6 +57,7 @@ class SpectrumView {
   std::unique_ptr<SpectrumCanvas> canvas_;
   int32_t width_, height_;
   Rect inOwner_;
+  std::vector<Vertex> meshLines_;  // made once: the frames allocate nothing
 };
 
 }  // namespace ui

@@ -36,8 +36,23 @@ void SettingsModel::Open() {
 }
 
 void SettingsModel::Close() {
-  platform::ScopedLock lock(state_.pluginLock);
-  state_.demoActive = 0;
+  {
+    platform::ScopedLock lock(state_.pluginLock);
+    state_.demoActive = 0;
+  }
+  // The mouse's and the keys' state goes with the window: the next window
+  // starts as this one did. A window closed with the mouse over the
+  // spectrum (Alt+F4) would otherwise reopen with a readout that takes no
+  // capture and chooses no cursor; a key released after the window closed
+  // never reaches the hook.
+  EndDrag();
+  if (tracking_) {
+    screen_.CaptureMouse(false);
+    screen_.TrackReadout(false);
+  }
+  tracking_ = false;
+  lastMoveParam_ = 0;
+  modifierKeys_ = 0;
 }
 
 bool SettingsModel::SelectedFilter(FilterSpec* spec) const {
@@ -248,8 +263,10 @@ void SettingsModel::OnDemo(bool checked) {
 
 void SettingsModel::OnTableDoubleClick(int row, int column) {
   if (row < 0) return;
-  if (column >= 1 && column <= 6) screen_.FocusEditor(column - 1);
-  else if (column == 7) screen_.FocusControl(IDC_SHAPE);
+  if (column >= 1 && column <= 6)
+    screen_.FocusEditor(column - 1);
+  else if (column == 7)
+    screen_.FocusControl(IDC_SHAPE);
 }
 
 }  // namespace ui

@@ -103,7 +103,8 @@ class SettingsModel {
   // Window opening: pick mode off, the current channel stored, "Demo" and the
   // FFT length box set from the settings.
   void Open();
-  // Window closing: the demonstration mode ends with the window.
+  // Window closing: the demonstration mode ends with the window, and so do
+  // a rotation drag, the readout's tracking and the keys held.
   void Close();
 
   // MSG_DIALOG_UPDATE; text is used by code 0 only.
@@ -128,8 +129,6 @@ class SettingsModel {
   void InspectMessage(const InputMessage& message);
   // The view the mouse works on (null while there is none).
   void SetSpectrumView(const SpectrumView* view) { view_ = view; }
-  // Ends a rotation drag (the window is going away).
-  void EndDrag();
   int32_t ModifierKeys() const { return modifierKeys_; }
 
   int32_t SelectedIndex() const { return selectedIndex_.load(std::memory_order_relaxed); }
@@ -150,6 +149,8 @@ class SettingsModel {
   void StartTracking();
   void ShowReadoutAt(int32_t x, int32_t y);
   void AddFilterAt(int32_t x, int32_t y);
+  // Ends a rotation drag: pointer shown, capture released.
+  void EndDrag();
 
   PluginState& state_;
   DialogScreen& screen_;

@@ -195,7 +195,8 @@ void SettingsDialog::CreateSpectrumView() {
   RECT inOwner = client;
   MapWindowPoints(spectrum_, hwnd_, reinterpret_cast<POINT*>(&inOwner), 2);
   // A view that cannot be allocated stays null: the window works without it.
-  std::unique_ptr<SpectrumCanvas> canvas(new (std::nothrow) D3d9Canvas(spectrum_, D3d9Canvas::RunningOnWine()));
+  std::unique_ptr<SpectrumCanvas> canvas(
+      new (std::nothrow) D3d9Canvas(spectrum_, D3d9Canvas::RunningOnWine(), D3d9Canvas::OpenDirect3D()));
   std::unique_ptr<SpectrumView> view;
   if (canvas != nullptr)
     view.reset(new (std::nothrow) SpectrumView(std::move(canvas), client.right, client.bottom,
@@ -241,12 +242,23 @@ LRESULT CALLBACK SettingsDialog::DialogMessageHook(int code, WPARAM removal, LPA
     const MSG* msg = reinterpret_cast<const MSG*>(message);
     InputMessage m;
     switch (msg->message) {
-      case WM_KEYDOWN: m.kind = InputMessage::kKeyDown; break;
-      case WM_KEYUP: m.kind = InputMessage::kKeyUp; break;
-      case WM_MOUSEMOVE: m.kind = InputMessage::kMouseMove; break;
-      case WM_LBUTTONDOWN: m.kind = InputMessage::kLeftDown; break;
-      case WM_LBUTTONUP: m.kind = InputMessage::kLeftUp; break;
-      default: break;
+      case WM_KEYDOWN:
+        m.kind = InputMessage::kKeyDown;
+        break;
+      case WM_KEYUP:
+        m.kind = InputMessage::kKeyUp;
+        break;
+      case WM_MOUSEMOVE:
+        m.kind = InputMessage::kMouseMove;
+        break;
+      case WM_LBUTTONDOWN:
+        m.kind = InputMessage::kLeftDown;
+        break;
+      case WM_LBUTTONUP:
+        m.kind = InputMessage::kLeftUp;
+        break;
+      default:
+        break;
     }
     if (m.kind != InputMessage::kOther) {
       m.onSpectrum = msg->hwnd != nullptr && msg->hwnd == self->spectrum_;
@@ -340,9 +352,8 @@ bool SettingsDialog::OnNotify(const NMHDR* header, INT_PTR* result) {
 }
 
 void SettingsDialog::OnDestroy() {
+  // A drag in progress and the readout's tracking end with the window.
   model_.Close();
-  // A drag in progress ends with the window: pointer shown, capture released.
-  model_.EndDrag();
   {
     PluginState& s = State();
     platform::ScopedLock lock(s.pluginLock);
@@ -410,7 +421,9 @@ void SettingsDialog::FocusEditor(int field) {
 
 void SettingsDialog::SelectItem(int comboId, int item) { ComboBox(Item(comboId)).SetCurSel(item); }
 
-void SettingsDialog::SetChecked(int id, bool checked) { CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED); }
+void SettingsDialog::SetChecked(int id, bool checked) {
+  CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
 
 void SettingsDialog::SetControlText(int id, const char* text) { SetDlgItemTextA(hwnd_, id, text); }
 
@@ -440,8 +453,10 @@ void SettingsDialog::SetSpectrumCursor(CursorKind cursor) {
 void SettingsDialog::ShowPointer(bool show) { ShowCursor(show ? TRUE : FALSE); }
 
 void SettingsDialog::CaptureMouse(bool capture) {
-  if (capture) SetCapture(spectrum_);
-  else if (GetCapture() == spectrum_) ReleaseCapture();
+  if (capture)
+    SetCapture(spectrum_);
+  else if (GetCapture() == spectrum_)
+    ReleaseCapture();
 }
 
 void SettingsDialog::TrackReadout(bool on) { spectrumTip_.TrackActivate(spectrum_, on); }

@@ -45,10 +45,26 @@ LRESULT CALLBACK TableProc(HWND hwnd, UINT message, WPARAM w, LPARAM l, UINT_PTR
 }
 }  // namespace
 
+namespace {
+// The about box's picture, loaded once and kept. Set from here rather than
+// named in the template: a static control does not always free the image a
+// template gives it (Wine's never does), and every about box leaked one.
+HBITMAP AboutPicture() {
+  static const HBITMAP picture = LoadBitmapA(ModuleInstance(), MAKEINTRESOURCEA(IDB_ABOUT));
+  return picture;
+}
+}  // namespace
+
 bool AboutDialog::OnMessage(UINT message, WPARAM w, LPARAM, INT_PTR* result) {
   if (message == WM_INITDIALOG) {
+    SendDlgItemMessageA(hwnd_, IDC_ABOUT_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(AboutPicture()));
     *result = TRUE;
     return true;
+  }
+  if (message == WM_DESTROY) {
+    // The picture stays ours: the control must not free it with itself.
+    SendDlgItemMessageA(hwnd_, IDC_ABOUT_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0);
+    return false;
   }
   if (message == WM_COMMAND && (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL)) {
     EndDialog(hwnd_, LOWORD(w));

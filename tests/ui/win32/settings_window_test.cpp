@@ -319,11 +319,16 @@ TEST_F(SettingsWindowTest, ProcessingOffAndDemoAsTheFramesShowThem) {
 TEST_F(SettingsWindowTest, AboutBox) {
   Open(1, kFilterA);
   static std::string texts;
+  static BITMAP shown;
   texts.clear();
+  shown = BITMAP();
   // The box is modal: a timer of this thread reads it and closes it.
   SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     HWND about = GetActiveWindow();
+    const HGDIOBJ picture =
+        reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(about, IDC_ABOUT_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    GetObjectA(picture, sizeof(shown), &shown);
     EnumChildWindows(
         about,
         [](HWND w, LPARAM) -> BOOL {
@@ -337,6 +342,14 @@ TEST_F(SettingsWindowTest, AboutBox) {
   });
   host.Click(IDC_ABOUT);
   EXPECT_NE(texts.find(Cp1251(L"QRX_FreqFilter плагин|Ver.1.01|OK|")), std::string::npos) << texts;
+  // The picture is the module's bitmap.
+  HBITMAP resource = LoadBitmapA(GetModuleHandleA("QRX_FreqFilter.dll"), MAKEINTRESOURCEA(IDB_ABOUT));
+  BITMAP expected = {};
+  GetObjectA(resource, sizeof(expected), &expected);
+  DeleteObject(resource);
+  EXPECT_GT(expected.bmWidth, 0);
+  EXPECT_EQ(shown.bmWidth, expected.bmWidth);
+  EXPECT_EQ(shown.bmHeight, expected.bmHeight);
   EXPECT_NE(host.Dialog(), nullptr);
 }
 

@@ -19,9 +19,9 @@ struct Vertex {
 };
 static_assert(sizeof(Vertex) == 20, "vertices are 20 bytes");
 
-class SpectrumCanvas {
+class PictureCanvas {
  public:
-  virtual ~SpectrumCanvas() = default;
+  virtual ~PictureCanvas() = default;
 
   // Whether this frame's picture is drawn at all: false while the device
   // is still busy with the last one (the frame then draws nothing).

@@ -33,7 +33,7 @@ void WriteSpectrumImageAvx2(const float* display, int32_t bins, int32_t rows, ui
 // Mappings between kHz and the picture of w x h pixels for the engine's
 // rates R (rowRateKHz) and V (colRateKHz). Left edge 0 kHz, right edge R/2;
 // vertical centre 0 kHz, top -V/2, bottom +V/2.
-struct SpectrumGeometry {
+struct PictureGeometry {
   int32_t w = 0, h = 0, R = 0, V = 0;
 
   bool Valid() const { return w > 0 && h > 0 && R >= 2 && V >= 2; }
@@ -73,7 +73,7 @@ struct Outline {
   const OutlineStrip* begin() const { return strips; }
   const OutlineStrip* end() const { return strips + count; }
 };
-Outline FilterOutline(const FilterSpec& filter, const SpectrumGeometry& g, uint32_t colour);
+Outline FilterOutline(const FilterSpec& filter, const PictureGeometry& g, uint32_t colour);
 
 // The 3-D view's grid: 100 x 60 vertices over the picture.
 constexpr int32_t kMeshColumns = 100;

@@ -74,12 +74,12 @@ void SettingsModel::SetCaptionFromChannel() {
   screen_.SetCaption(caption.data());
 }
 
-void SettingsModel::OnUpdate(int code, const char* text) {
+void SettingsModel::OnUpdate(UpdateCode code, const char* text) {
   switch (code) {
-    case 0:
+    case UpdateCode::kCaption:
       if (text != nullptr) screen_.SetCaption(text);
       break;
-    case 1: {
+    case UpdateCode::kChannelChanged: {
       bool processing = false;
       {
         platform::ScopedLock lock(state_.pluginLock);
@@ -92,10 +92,10 @@ void SettingsModel::OnUpdate(int code, const char* text) {
       ApplyEnabling();
       break;
     }
-    case 2:
+    case UpdateCode::kChannelCaption:
       SetCaptionFromChannel();
       break;
-    case 3:
+    case UpdateCode::kEnabling:
       ApplyEnabling();
       break;
     default:
@@ -232,7 +232,7 @@ void SettingsModel::OnFftLengthChange(int item) {
 void SettingsModel::OnAdd() {
   pickMode_ = pickMode_ == 1 ? 0 : 1;
   screen_.SetControlText(IDC_ADD, pickMode_ == 1 ? text::kCancelPick : text::kAddFilter);
-  screen_.PostUpdate(3);
+  screen_.PostUpdate(UpdateCode::kEnabling);
 }
 
 void SettingsModel::OnRemove() {
@@ -244,7 +244,7 @@ void SettingsModel::OnRemove() {
   }
   screen_.HandOff();
   ReloadTable();
-  screen_.PostUpdate(3);
+  screen_.PostUpdate(UpdateCode::kEnabling);
 }
 
 void SettingsModel::OnProcEnable(bool checked) {
@@ -252,7 +252,7 @@ void SettingsModel::OnProcEnable(bool checked) {
     platform::ScopedLock lock(state_.pluginLock);
     state_.settings.ProcEnable = checked ? 1 : 0;
   }
-  screen_.PostUpdate(3);
+  screen_.PostUpdate(UpdateCode::kEnabling);
 }
 
 void SettingsModel::OnDemo(bool checked) {

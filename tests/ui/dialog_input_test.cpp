@@ -56,7 +56,7 @@ class InputTest : public ::testing::Test {
     screen.Bind(&model);
     model.SetSpectrumView(&view);
     model.Open();
-    model.OnUpdate(1, nullptr);
+    model.OnUpdate(UpdateCode::kChannelChanged, nullptr);
   }
   void TearDown() override {
     qrx::PluginState& s = qrx::State();
@@ -75,7 +75,7 @@ class InputTest : public ::testing::Test {
 
   FakeScreen screen;
   SettingsModel model{qrx::State(), screen};
-  SpectrumView view{std::make_unique<qrxtest::RecordingCanvas>(), kW, kH, Rect{37, 13, 37 + kW, 13 + kH}};
+  PictureView view{std::make_unique<qrxtest::RecordingCanvas>(), kW, kH, Rect{37, 13, 37 + kW, 13 + kH}};
 };
 
 TEST_F(InputTest, CtrlShortcuts) {
@@ -117,7 +117,7 @@ TEST_F(InputTest, CtrlOneTogglesTheSelectedFilterCtrlGraveTogglesProcessing) {
   EXPECT_EQ(qrx::State().filters[0].En, 1);
   // Without a selection nothing changes.
   qrx::State().filters.Clear();
-  model.OnUpdate(1, nullptr);
+  model.OnUpdate(UpdateCode::kChannelChanged, nullptr);
   ASSERT_EQ(model.SelectedIndex(), -1);
   Chord({17}, '1');
 
@@ -125,7 +125,7 @@ TEST_F(InputTest, CtrlOneTogglesTheSelectedFilterCtrlGraveTogglesProcessing) {
   EXPECT_EQ(qrx::State().settings.ProcEnable, 0);
   EXPECT_FALSE(screen.checks[IDC_PROC_ENABLE]);
   EXPECT_EQ(screen.focus, IDC_PROC_ENABLE);
-  EXPECT_EQ(screen.posted.back(), 3);
+  EXPECT_EQ(screen.posted.back(), UpdateCode::kEnabling);
   Chord({17}, 192);
   EXPECT_EQ(qrx::State().settings.ProcEnable, 1);
 }
@@ -138,7 +138,7 @@ TEST_F(InputTest, EscEndsPickMode) {
   EXPECT_EQ(model.PickMode(), 0);
   EXPECT_EQ(screen.texts[IDC_ADD], text::kAddFilter);
   EXPECT_EQ(screen.cursor, CursorKind::kArrow);  // the mouse is not over the spectrum
-  EXPECT_EQ(screen.posted, std::vector<int>{3});
+  EXPECT_EQ(screen.posted, std::vector<UpdateCode>{UpdateCode::kEnabling});
   // Over the spectrum, the hover cursor stays.
   model.OnAdd();
   model.InspectMessage(Mouse(Kind::kMouseMove, 100, 100));
@@ -229,7 +229,7 @@ TEST_F(InputTest, ClosingResetsTheMouseAndKeys) {
     EXPECT_FALSE(screen.readoutOn);
     screen.cursor = CursorKind::kArrow;
     model.Open();
-    model.OnUpdate(1, nullptr);
+    model.OnUpdate(UpdateCode::kChannelChanged, nullptr);
     model.InspectMessage(Mouse(Kind::kMouseMove, 100, 100));  // where the mouse was
     EXPECT_TRUE(screen.captured);
     EXPECT_TRUE(screen.readoutOn);

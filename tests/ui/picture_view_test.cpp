@@ -13,6 +13,7 @@
 #include "plugin/plugin_state.h"
 #include "recording_canvas.h"
 #include "transform/fft_engine.h"
+#include "ui/picture_render.h"
 #include "ui/picture_view.h"
 
 namespace {
@@ -21,7 +22,7 @@ using namespace qrx::ui;
 using qrxtest::RecordingCanvas;
 
 // The picture at the template's size, FFT line 512 of a 720 x 576 frame.
-const SpectrumGeometry kG = {612, 322, 9818, 14727};
+const PictureGeometry kG = {612, 322, 9818, 14727};
 
 int Channel(uint32_t colour, int shift) { return static_cast<int>((colour >> shift) & 0xFF); }
 
@@ -259,12 +260,12 @@ class RenderTest : public ::testing::Test {
     canvas->Reset();
     qrx::PluginState& s = qrx::State();
     qrx::platform::ScopedLock lock(s.pluginLock);
-    view.Render(s, selected);
+    RenderPicture(view, s, selected);
     return canvas->calls;
   }
 
   RecordingCanvas* canvas = new RecordingCanvas;
-  SpectrumView view{std::unique_ptr<SpectrumCanvas>(canvas), 300, 150, Rect{0, 0, 300, 150}};
+  PictureView view{std::unique_ptr<PictureCanvas>(canvas), 300, 150, Rect{0, 0, 300, 150}};
 };
 
 TEST_F(RenderTest, SpectrumImageAndOutlines) {
@@ -325,7 +326,7 @@ TEST(Mesh, DrawnAsTheStripsLinesWithDepthZero) {
   const int32_t angles[][2] = {{0, 0}, {30, 70}, {-90, 90}, {45, 10}, {90, 0}};
   for (const auto& a : angles) {
     auto* canvas = new RecordingCanvas;
-    SpectrumView view{std::unique_ptr<SpectrumCanvas>(canvas), w, h, Rect{0, 0, w, h}};
+    PictureView view{std::unique_ptr<PictureCanvas>(canvas), w, h, Rect{0, 0, w, h}};
     std::vector<Vertex> mesh(kMeshColumns * kMeshRows);
     FillMesh(mesh.data(), mask.data(), 64, 32, 64, w, h);
     view.DrawMesh(mesh.data(), a[0], a[1]);

@@ -9,7 +9,7 @@
 
 namespace qrxtest {
 
-class RecordingCanvas : public qrx::ui::SpectrumCanvas {
+class RecordingCanvas : public qrx::ui::PictureCanvas {
  public:
   // Image rows are padded, so a writer that ignores the pitch shows.
   static constexpr int32_t kPadPixels = 3;

@@ -31,7 +31,7 @@ namespace qrx {
 namespace ui {
 namespace win32 {
 
-class D3d9Canvas : public SpectrumCanvas {
+class D3d9Canvas : public PictureCanvas {
  public:
   // The Direct3D 9 object of d3d9.dll (SDK version 31), or null without it.
   static IDirect3D9* OpenDirect3D();

@@ -6,6 +6,7 @@
 
 #include "plugin/plugin_state.h"
 #include "ui/dialog_ids.h"
+#include "ui/picture_render.h"
 #include "ui/win32/d3d9_canvas.h"
 
 namespace qrx {
@@ -81,7 +82,7 @@ SettingsDialog::~SettingsDialog() = default;
 
 void SettingsDialog::PostChannelChanged() {
   const HWND w = window_.load();
-  if (w != nullptr) PostMessageA(w, MSG_DIALOG_UPDATE, 1, 0);
+  if (w != nullptr) PostMessageA(w, MSG_DIALOG_UPDATE, static_cast<WPARAM>(UpdateCode::kChannelChanged), 0);
 }
 
 void SettingsDialog::Open(void* parentWindow) {
@@ -126,9 +127,9 @@ bool SettingsDialog::OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result
       *result = OnInitDialog() ? TRUE : FALSE;
       return true;
     case MSG_DIALOG_UPDATE:
-      model_.OnUpdate(static_cast<int>(w), reinterpret_cast<const char*>(l));
+      model_.OnUpdate(static_cast<UpdateCode>(w), reinterpret_cast<const char*>(l));
       // A new stream or channel may bring another frequency scale.
-      if (w == 1) InvalidateRect(hwnd_, nullptr, TRUE);
+      if (static_cast<UpdateCode>(w) == UpdateCode::kChannelChanged) InvalidateRect(hwnd_, nullptr, TRUE);
       *result = 1;
       return true;
     case WM_PAINT:
@@ -183,7 +184,7 @@ bool SettingsDialog::OnInitDialog() {
   // takes from its queue; without the hook the window works without them.
   g_hookTarget = this;
   messageHook_ = SetWindowsHookExA(WH_GETMESSAGE, &SettingsDialog::DialogMessageHook, nullptr, GetCurrentThreadId());
-  Post(MSG_DIALOG_UPDATE, 1, 0);
+  Post(MSG_DIALOG_UPDATE, static_cast<WPARAM>(UpdateCode::kChannelChanged), 0);
   return true;
 }
 
@@ -211,12 +212,12 @@ void SettingsDialog::CreateSpectrumView() {
   RECT inOwner = client;
   MapWindowPoints(spectrum_, hwnd_, reinterpret_cast<POINT*>(&inOwner), 2);
   // A view that cannot be allocated stays null: the window works without it.
-  std::unique_ptr<SpectrumCanvas> canvas(
+  std::unique_ptr<PictureCanvas> canvas(
       new (std::nothrow) D3d9Canvas(spectrum_, D3d9Canvas::RunningOnWine(), D3d9Canvas::OpenDirect3D()));
-  std::unique_ptr<SpectrumView> view;
+  std::unique_ptr<PictureView> view;
   if (canvas != nullptr)
-    view.reset(new (std::nothrow) SpectrumView(std::move(canvas), client.right, client.bottom,
-                                               Rect{inOwner.left, inOwner.top, inOwner.right, inOwner.bottom}));
+    view.reset(new (std::nothrow) PictureView(std::move(canvas), client.right, client.bottom,
+                                              Rect{inOwner.left, inOwner.top, inOwner.right, inOwner.bottom}));
   {
     PluginState& s = State();
     platform::ScopedLock lock(s.pluginLock);
@@ -225,7 +226,7 @@ void SettingsDialog::CreateSpectrumView() {
   model_.SetSpectrumView(spectrumView_.get());
 }
 
-void SettingsDialog::RenderSpectrum() { spectrumView_->Render(State(), model_.SelectedIndex()); }
+void SettingsDialog::RenderSpectrum() { RenderPicture(*spectrumView_, State(), model_.SelectedIndex()); }
 
 void SettingsDialog::PaintAxisLabels() {
   PAINTSTRUCT ps;
@@ -449,7 +450,7 @@ void SettingsDialog::FocusControl(int id) { SetFocus(Item(id)); }
 
 void SettingsDialog::SetCaption(const char* text) { SetWindowTextA(hwnd_, text); }
 
-void SettingsDialog::PostUpdate(int code) { Post(MSG_DIALOG_UPDATE, static_cast<WPARAM>(code), 0); }
+void SettingsDialog::PostUpdate(UpdateCode code) { Post(MSG_DIALOG_UPDATE, static_cast<WPARAM>(code), 0); }
 
 void SettingsDialog::RedrawAll() {
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);

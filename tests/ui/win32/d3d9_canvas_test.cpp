@@ -283,7 +283,7 @@ TEST_F(ScriptedCanvasTest, LinesInAsFewCallsAsTheDeviceTakes) {
 TEST_F(ScriptedCanvasTest, MeshReachesTheDeviceFlat) {
   Control control(kW, kH);
   auto* canvas = new D3d9Canvas(control.Handle(), false, FakeD3dCreate(log_));
-  qrx::ui::SpectrumView view(std::unique_ptr<qrx::ui::SpectrumCanvas>(canvas), kW, kH, {0, 0, kW, kH});
+  qrx::ui::PictureView view(std::unique_ptr<qrx::ui::PictureCanvas>(canvas), kW, kH, {0, 0, kW, kH});
   std::vector<float> mask(32 * 16, 1.0f);
   for (size_t i = 0; i < mask.size(); i += 3) mask[i] = 0.0f;
   std::vector<Vertex> mesh(qrx::ui::kMeshColumns * qrx::ui::kMeshRows);
@@ -343,7 +343,7 @@ TEST(WineCanvas, MeshListDrawsTheStripsPicture) {
     delete canvas;
     GTEST_SKIP() << "no Direct3D device";
   }
-  qrx::ui::SpectrumView view(std::unique_ptr<qrx::ui::SpectrumCanvas>(canvas), w, h, {0, 0, w, h});
+  qrx::ui::PictureView view(std::unique_ptr<qrx::ui::PictureCanvas>(canvas), w, h, {0, 0, w, h});
   // A mask with notches of several depths, as a user's filters make.
   std::vector<float> mask(257 * 256, 1.0f);
   for (int32_t r = 0; r < 256; ++r)

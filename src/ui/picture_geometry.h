@@ -14,6 +14,11 @@
 #include "ui/picture_canvas.h"
 
 namespace qrx {
+
+namespace platform {
+struct CpuFeatures;
+}
+
 namespace ui {
 
 // 256 colours 0x00RRGGBB indexed by display value: near black through blue,
@@ -24,11 +29,16 @@ const uint32_t* SpectrumPalette();
 // image: each value rounded to nearest (ties to even, whatever the
 // processor's rounding mode), below 0 or not a number taken as 0, above 255
 // as 255. The scalar reference defines the result; the SSE2 and AVX2
-// versions, chosen on processors that have them, give the same pixels.
+// versions give the same pixels. WriteSpectrumImage is the version for this
+// processor, chosen at the first call.
 void WriteSpectrumImage(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 void WriteSpectrumImageScalar(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 void WriteSpectrumImageSse2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 void WriteSpectrumImageAvx2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
+using WriteSpectrumImageFn = void (*)(const float* display, int32_t bins, int32_t rows, uint32_t* pixels,
+                                      int32_t pitchBytes);
+// The widest version a processor with these features runs.
+WriteSpectrumImageFn WriteSpectrumImageFor(const platform::CpuFeatures& cpu);
 
 // Mappings between kHz and the picture of w x h pixels for the engine's
 // rates R (rowRateKHz) and V (colRateKHz). Left edge 0 kHz, right edge R/2;

@@ -316,30 +316,32 @@ TEST_F(SettingsWindowTest, ProcessingOffAndDemoAsTheFramesShowThem) {
   EXPECT_NE(Saved().find("DemoMode=1\r\n"), std::string::npos);
 }
 
+// What the modal about box showed: its texts and its picture's size.
+std::string g_aboutTexts;
+BITMAP g_aboutPicture;
+
+void CALLBACK ReadAndCloseAboutBox(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HWND about = GetActiveWindow();
+  const HGDIOBJ picture =
+      reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(about, IDC_ABOUT_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0));
+  GetObjectA(picture, sizeof(g_aboutPicture), &g_aboutPicture);
+  ForEachChildWindow(about, [](HWND w) {
+    char text[64] = {};
+    GetWindowTextA(w, text, sizeof(text));
+    g_aboutTexts += std::string(text) + "|";
+  });
+  SendMessageA(about, WM_COMMAND, IDOK, 0);
+}
+
 TEST_F(SettingsWindowTest, AboutBox) {
   Open(1, kFilterA);
-  static std::string texts;
-  static BITMAP shown;
+  std::string& texts = g_aboutTexts;
+  BITMAP& shown = g_aboutPicture;
   texts.clear();
   shown = BITMAP();
   // The box is modal: a timer of this thread reads it and closes it.
-  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    HWND about = GetActiveWindow();
-    const HGDIOBJ picture =
-        reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(about, IDC_ABOUT_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0));
-    GetObjectA(picture, sizeof(shown), &shown);
-    EnumChildWindows(
-        about,
-        [](HWND w, LPARAM) -> BOOL {
-          char text[64] = {};
-          GetWindowTextA(w, text, sizeof(text));
-          texts += std::string(text) + "|";
-          return TRUE;
-        },
-        0);
-    SendMessageA(about, WM_COMMAND, IDOK, 0);
-  });
+  SetTimer(nullptr, 0, 300, &ReadAndCloseAboutBox);
   host.Click(IDC_ABOUT);
   EXPECT_NE(texts.find(Cp1251(L"QRX_FreqFilter плагин|Ver.1.01|OK|")), std::string::npos) << texts;
   // The picture is the module's bitmap.

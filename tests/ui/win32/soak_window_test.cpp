@@ -32,6 +32,7 @@
 #include "plugin_test_support.h"
 #include "ui/dialog_ids.h"
 #include "ui/dialog_rules.h"
+#include "window_test_support.h"
 
 namespace {
 
@@ -61,14 +62,9 @@ BOOL CALLBACK CountWindow(HWND w, LPARAM p) {
   DWORD pid = 0;
   GetWindowThreadProcessId(w, &pid);
   if (pid != GetCurrentProcessId()) return TRUE;
-  ++*reinterpret_cast<long*>(p);
-  EnumChildWindows(
-      w,
-      [](HWND, LPARAM q) -> BOOL {
-        ++*reinterpret_cast<long*>(q);
-        return TRUE;
-      },
-      p);
+  long& count = *reinterpret_cast<long*>(p);
+  ++count;
+  qrxtest::ForEachChildWindow(w, [&count](HWND) { ++count; });
   return TRUE;
 }
 
@@ -166,13 +162,9 @@ class SoakHost {
   }
   HWND Dialog() const {
     HWND found = nullptr;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM p) -> BOOL {
-          if (GetDlgItem(w, IDC_TABLE) != nullptr) *reinterpret_cast<HWND*>(p) = w;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    qrxtest::ForEachThreadWindow([&found](HWND w) {
+      if (GetDlgItem(w, IDC_TABLE) != nullptr) found = w;
+    });
     return found;
   }
   HWND Item(int id) const { return GetDlgItem(Dialog(), id); }
@@ -245,9 +237,10 @@ class User {
     }
     return "";
   }
-  // Every kind of action a few times: what the window system makes once
-  // and keeps (brushes of system colours, the about box's picture, ...)
-  // exists before the counts are first taken.
+  // Every kind of action a few times, every key, and every editor's error
+  // balloon:
+  // what the window system makes once and keeps (brushes of system colours,
+  // the about box's picture, ...) exists before the counts are first taken.
   template <class Watch>
   void Tour(Watch* watch) {
     for (int round = 0; round < 3; ++round)
@@ -257,6 +250,32 @@ class User {
         (this->*a.action)();
         host_.Pump(5);
       }
+    if (host_.Dialog() == nullptr) host_.ShowDialog();
+    watch->Doing("keys");
+    for (const UINT key : kKeys) {
+      PostKey(key);
+      PostKey(key, {VK_CONTROL});
+    }
+    watch->Doing("balloons");
+    if (Rows() == 0) {
+      Click(IDC_ADD);
+      const POINT p = SpectrumPoint();
+      PostMouse(WM_LBUTTONUP, p.x, p.y);
+      host_.Pump(20);
+      Click(IDC_ADD);
+    }
+    if (!IsWindowEnabled(host_.Item(IDC_PROC_ENABLE))) PostKey(VK_ESCAPE);
+    if (IsDlgButtonChecked(host_.Dialog(), IDC_PROC_ENABLE) != BST_CHECKED) Click(IDC_PROC_ENABLE);
+    for (const qrx::ui::EditorInfo& e : qrx::ui::kEditors) {
+      SetFocus(host_.Item(e.editId));
+      HWND edit = GetFocus();
+      SendMessageA(edit, EM_SETSEL, 0, -1);
+      PostMessageA(edit, WM_CHAR, 'x', 1);
+      host_.Pump(5);
+      PostKey(VK_RETURN);
+      host_.Pump(50);
+      PostKey(VK_ESCAPE);
+    }
   }
 
  private:
@@ -360,9 +379,12 @@ class User {
     PostMessageA(spin, WM_LBUTTONUP, 0, MAKELPARAM(r.right / 2, y));
     host_.Pump(5);
   }
+  // Shortcuts, Esc, and keys for the focused control (arrows, a letter,
+  // Tab: the dialog's keyboard navigation).
+  static constexpr UINT kKeys[] = {'1', '2',      '3',       '4',   '5',     '6', '7',
+                                   '8', VK_OEM_3, VK_ESCAPE, VK_UP, VK_DOWN, 'A', VK_TAB};
   void Shortcut() {
-    const UINT keys[] = {'1', '2', '3', '4', '5', '6', '7', '8', VK_OEM_3, VK_ESCAPE, VK_UP, VK_DOWN, 'A', VK_TAB};
-    const UINT key = keys[Below(14)];
+    const UINT key = kKeys[Below(sizeof(kKeys) / sizeof(kKeys[0]))];
     switch (Below(3)) {
       case 0:
         PostKey(key, {VK_CONTROL});
@@ -480,16 +502,11 @@ const User::Action User::kActions[] = {
 // loop as well).
 void CALLBACK CloseAboutBox(HWND, UINT, UINT_PTR, DWORD) {
   HWND about = nullptr;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND w, LPARAM p) -> BOOL {
-        char cls[16];
-        GetClassNameA(w, cls, sizeof(cls));
-        if (std::strcmp(cls, "#32770") == 0 && GetDlgItem(w, IDC_TABLE) == nullptr && IsWindowVisible(w))
-          *reinterpret_cast<HWND*>(p) = w;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&about));
+  qrxtest::ForEachThreadWindow([&about](HWND w) {
+    char cls[16];
+    GetClassNameA(w, cls, sizeof(cls));
+    if (std::strcmp(cls, "#32770") == 0 && GetDlgItem(w, IDC_TABLE) == nullptr && IsWindowVisible(w)) about = w;
+  });
   if (about != nullptr) PostMessageA(about, WM_COMMAND, IDOK, 0);
 }
 

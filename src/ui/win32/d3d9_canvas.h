@@ -18,8 +18,9 @@
 // thread, also whenever the control is uncovered.
 #pragma once
 
-#include <d3d9.h>
 #include <windows.h>
+
+#include <d3d9.h>
 
 #include <vector>
 

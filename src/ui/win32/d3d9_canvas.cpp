@@ -113,32 +113,12 @@ void D3d9Canvas::CreateDevice() {
   maxLinesPerDraw_ = SUCCEEDED(device_->GetDeviceCaps(&caps)) ? static_cast<int32_t>(caps.MaxPrimitiveCount) : 0;
   // Every Direct3D 9 device takes at least this many.
   if (maxLinesPerDraw_ <= 0) maxLinesPerDraw_ = 0xFFFF;
-  if (copyThroughGdi_) {
-    // Without either the picture is read back at once, the frame waiting.
-    if (FAILED(device_->CreateOffscreenPlainSurface(width_, height_, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &readback_,
-                                                    nullptr)))
-      readback_ = nullptr;
-    if (FAILED(device_->CreateQuery(D3DQUERYTYPE_EVENT, &pictureDone_))) pictureDone_ = nullptr;
-  }
 }
 
 void D3d9Canvas::ReleaseDevice() {
-  Release(pictureDone_);
-  Release(readback_);
-  pictureInFlight_ = false;
   Release(image_);
   Release(backBuffer_);
   Release(device_);
-}
-
-bool D3d9Canvas::BeginFrame() {
-  if (!pictureInFlight_) return true;
-  // Asks the device to get on with its work, but never waits for it.
-  const HRESULT done = pictureDone_->GetData(nullptr, 0, D3DGETDATA_FLUSH);
-  if (done == S_FALSE) return false;
-  pictureInFlight_ = false;
-  if (done == S_OK) HandToControl(readback_);
-  return true;
 }
 
 bool D3d9Canvas::LockImage(int32_t width, int32_t height, uint32_t** pixels, int32_t* pitch) {
@@ -208,15 +188,10 @@ void D3d9Canvas::Present() {
   if (device_ == nullptr) return;
   const HRESULT level = device_->TestCooperativeLevel();
   if (level == D3D_OK) {
-    if (!copyThroughGdi_) {
-      device_->Present(nullptr, nullptr, nullptr, nullptr);
-    } else if (readback_ != nullptr && pictureDone_ != nullptr &&
-               SUCCEEDED(device_->GetRenderTargetData(backBuffer_, readback_))) {
-      pictureDone_->Issue(D3DISSUE_END);
-      pictureInFlight_ = true;
-    } else {
+    if (copyThroughGdi_)
       HandToControl(backBuffer_);
-    }
+    else
+      device_->Present(nullptr, nullptr, nullptr, nullptr);
   } else if (level == D3DERR_DEVICENOTRESET) {
     // Lost and now resettable: everything is made again from scratch; the
     // image follows with the next spectrum frame.

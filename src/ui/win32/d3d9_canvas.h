@@ -10,12 +10,11 @@
 // back into the window fails), and once the device is bound to the control
 // nothing drawn there shows. There the device is bound to a hidden window
 // of the canvas's own with a back buffer of the control's size, and each
-// finished picture is painted into the control through GDI. The frame never
-// waits for it: the device copies the picture into system memory while the
-// frame goes on, a later frame takes it from there (no new picture is begun
-// until the device is done: a software renderer takes longer for the 3-D
-// view than a frame lasts), and the control paints it on the window's own
-// thread, also whenever the control is uncovered.
+// finished picture is read back and painted into the control through GDI,
+// by the window's own thread (also whenever the control is uncovered). Wine
+// draws with a software renderer, slower than a frame lasts for the 3-D
+// view: there the canvas is driven through a DeferredCanvas, so that the
+// frame never waits for it.
 #pragma once
 
 #include <windows.h>
@@ -47,7 +46,6 @@ class D3d9Canvas : public PictureCanvas {
 
   bool HasDevice() const { return device_ != nullptr; }
 
-  bool BeginFrame() override;
   bool LockImage(int32_t width, int32_t height, uint32_t** pixels, int32_t* pitch) override;
   void UnlockImage() override;
   void BlitImage() override;
@@ -79,12 +77,7 @@ class D3d9Canvas : public PictureCanvas {
   IDirect3DSurface9* image_ = nullptr;
   int32_t imageWidth_ = 0, imageHeight_ = 0;
   int32_t maxLinesPerDraw_ = 0;  // the device's limit of primitives a call
-  // The copying way's picture in system memory, and the event that says the
-  // device has put it there; pictureInFlight_ until it has been shown.
-  IDirect3DSurface9* readback_ = nullptr;
-  IDirect3DQuery9* pictureDone_ = nullptr;
-  bool pictureInFlight_ = false;
-  // Pictures of width x height pixels, top line first: the frame thread
+  // Pictures of width x height pixels, top line first: the drawing thread
   // fills `spare_` and swaps it with `latest_`; the paint swaps `latest_`
   // with `painting_` when it is new. Only the swaps hold the lock.
   std::vector<uint32_t> spare_, latest_, painting_;

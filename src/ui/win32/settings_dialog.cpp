@@ -5,6 +5,7 @@
 #include <new>
 
 #include "plugin/plugin_state.h"
+#include "ui/deferred_canvas.h"
 #include "ui/dialog_ids.h"
 #include "ui/picture_render.h"
 #include "ui/win32/d3d9_canvas.h"
@@ -212,8 +213,11 @@ void SettingsDialog::CreateSpectrumView() {
   RECT inOwner = client;
   MapWindowPoints(spectrum_, hwnd_, reinterpret_cast<POINT*>(&inOwner), 2);
   // A view that cannot be allocated stays null: the window works without it.
-  std::unique_ptr<PictureCanvas> canvas(
-      new (std::nothrow) D3d9Canvas(spectrum_, D3d9Canvas::RunningOnWine(), D3d9Canvas::OpenDirect3D()));
+  // Under Wine the device is a software renderer, slower than a frame lasts
+  // for the 3-D view: the frames hand their drawing to a thread of its own.
+  const bool wine = D3d9Canvas::RunningOnWine();
+  std::unique_ptr<PictureCanvas> canvas(new (std::nothrow) D3d9Canvas(spectrum_, wine, D3d9Canvas::OpenDirect3D()));
+  if (canvas != nullptr && wine) canvas.reset(new (std::nothrow) DeferredCanvas(std::move(canvas)));
   std::unique_ptr<PictureView> view;
   if (canvas != nullptr)
     view.reset(new (std::nothrow) PictureView(std::move(canvas), client.right, client.bottom,

@@ -15,12 +15,6 @@ typedef struct FakeSurface {
   uint32_t* pixels;
 } FakeSurface;
 
-typedef struct FakeQuery {
-  IDirect3DQuery9 iface;
-  LONG refs;
-  FakeD3dLog* log;
-} FakeQuery;
-
 typedef struct FakeDevice {
   IDirect3DDevice9 iface;
   LONG refs;
@@ -102,40 +96,6 @@ static FakeSurface* NewSurface(FakeD3dLog* log, UINT width, UINT height) {
   return s;
 }
 
-/* ------------------------------------------------------------ queries */
-
-static FakeQuery* QueryOf(IDirect3DQuery9* q) { return (FakeQuery*)q; }
-
-static ULONG STDMETHODCALLTYPE QueryAddRef(IDirect3DQuery9* This) { return ++QueryOf(This)->refs; }
-
-static ULONG STDMETHODCALLTYPE QueryRelease(IDirect3DQuery9* This) {
-  FakeQuery* q = QueryOf(This);
-  const ULONG refs = --q->refs;
-  if (refs == 0) {
-    Record(q->log, "ReleaseQuery", 0, 0, 0, 0);
-    --q->log->alive;
-    free(q);
-  }
-  return refs;
-}
-
-static HRESULT STDMETHODCALLTYPE QueryIssue(IDirect3DQuery9* This, DWORD flags) {
-  FakeQuery* q = QueryOf(This);
-  Record(q->log, "Issue", (intptr_t)flags, 0, 0, 0);
-  q->log->pollsLeft = q->log->busyPolls;
-  return D3D_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE QueryGetData(IDirect3DQuery9* This, void* data, DWORD size, DWORD flags) {
-  FakeQuery* q = QueryOf(This);
-  const HRESULT answer = q->log->pollsLeft > 0 ? S_FALSE : S_OK;
-  if (q->log->pollsLeft > 0) --q->log->pollsLeft;
-  Record(q->log, "GetData", (intptr_t)flags, (intptr_t)answer, 0, 0);
-  return answer;
-}
-
-static IDirect3DQuery9Vtbl g_queryTable;
-
 /* ------------------------------------------------------------ device */
 
 static FakeDevice* DeviceOf(IDirect3DDevice9* d) { return (FakeDevice*)d; }
@@ -188,18 +148,6 @@ static HRESULT STDMETHODCALLTYPE DeviceCreateOffscreenPlainSurface(IDirect3DDevi
   return D3D_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE DeviceCreateQuery(IDirect3DDevice9* This, D3DQUERYTYPE type, IDirect3DQuery9** query) {
-  FakeDevice* d = DeviceOf(This);
-  Record(d->log, "CreateQuery", (intptr_t)type, 0, 0, 0);
-  FakeQuery* q = (FakeQuery*)calloc(1, sizeof(FakeQuery));
-  q->iface.lpVtbl = &g_queryTable;
-  q->refs = 1;
-  q->log = d->log;
-  ++d->log->alive;
-  *query = &q->iface;
-  return D3D_OK;
-}
-
 static HRESULT STDMETHODCALLTYPE DeviceSetRenderState(IDirect3DDevice9* This, D3DRENDERSTATETYPE state, DWORD value) {
   Record(DeviceOf(This)->log, "SetRenderState", (intptr_t)state, (intptr_t)value, 0, 0);
   return D3D_OK;
@@ -243,12 +191,6 @@ static HRESULT STDMETHODCALLTYPE DeviceDrawPrimitiveUP(IDirect3DDevice9* This, D
     const float* v = (const float*)((const char*)vertices + (size_t)i * stride);
     if (v[2] != 0.0f || v[3] != 0.0f) ++log->nonZeroDepth;
   }
-  return D3D_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE DeviceGetRenderTargetData(IDirect3DDevice9* This, IDirect3DSurface9* target,
-                                                           IDirect3DSurface9* destination) {
-  Record(DeviceOf(This)->log, "GetRenderTargetData", (intptr_t)(target == &DeviceOf(This)->backBuffer->iface), 0, 0, 0);
   return D3D_OK;
 }
 
@@ -309,12 +251,6 @@ static void FillTables(void) {
   g_surfaceTable.LockRect = SurfaceLockRect;
   g_surfaceTable.UnlockRect = SurfaceUnlockRect;
 
-  FillUnexpected(&g_queryTable, sizeof(g_queryTable));
-  g_queryTable.AddRef = QueryAddRef;
-  g_queryTable.Release = QueryRelease;
-  g_queryTable.Issue = QueryIssue;
-  g_queryTable.GetData = QueryGetData;
-
   FillUnexpected(&g_deviceTable, sizeof(g_deviceTable));
   g_deviceTable.AddRef = DeviceAddRef;
   g_deviceTable.Release = DeviceRelease;
@@ -322,7 +258,6 @@ static void FillTables(void) {
   g_deviceTable.GetDeviceCaps = DeviceGetDeviceCaps;
   g_deviceTable.GetBackBuffer = DeviceGetBackBuffer;
   g_deviceTable.CreateOffscreenPlainSurface = DeviceCreateOffscreenPlainSurface;
-  g_deviceTable.CreateQuery = DeviceCreateQuery;
   g_deviceTable.SetRenderState = DeviceSetRenderState;
   g_deviceTable.SetFVF = DeviceSetFVF;
   g_deviceTable.StretchRect = DeviceStretchRect;
@@ -330,7 +265,6 @@ static void FillTables(void) {
   g_deviceTable.BeginScene = DeviceBeginScene;
   g_deviceTable.EndScene = DeviceEndScene;
   g_deviceTable.DrawPrimitiveUP = DeviceDrawPrimitiveUP;
-  g_deviceTable.GetRenderTargetData = DeviceGetRenderTargetData;
   g_deviceTable.Present = DevicePresent;
 
   FillUnexpected(&g_apiTable, sizeof(g_apiTable));

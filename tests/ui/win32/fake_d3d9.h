@@ -1,7 +1,7 @@
 /* A scripted Direct3D 9 for the canvas's tests: an API object whose
- * devices, surfaces and queries record every call the canvas makes and
- * answer as the test says (the cooperative level frame by frame, the
- * primitives a draw call may hold, how long a picture stays in flight).
+ * devices and surfaces record every call the canvas makes and answer as the
+ * test says (the cooperative level frame by frame, the primitives a draw
+ * call may hold).
  * Written in C, where an interface is a table of function pointers that can
  * be filled by name; methods the canvas must not call fail the test run. */
 #ifndef QRX_TESTS_FAKE_D3D9_H
@@ -27,7 +27,6 @@ typedef struct FakeD3dLog {
   HRESULT levels[FAKE_D3D_MAX_LEVELS]; /* TestCooperativeLevel's answers in turn, then D3D_OK */
   int levelCount;
   DWORD maxPrimitiveCount; /* the device's capability; 0 means 0xFFFFF */
-  int busyPolls;           /* GetData answers S_FALSE this often after each Issue */
 
   /* What the canvas did. */
   FakeD3dCall calls[FAKE_D3D_MAX_CALLS];
@@ -37,7 +36,7 @@ typedef struct FakeD3dLog {
   int devicesCreated;
   int alive;        /* objects handed out and not yet released */
   int nonZeroDepth; /* vertices drawn with z or reciprocal-w other than 0 */
-  int levelNext, pollsLeft;
+  int levelNext;
 } FakeD3dLog;
 
 /* A new API object that records into `log` (zeroed by the caller, script

@@ -237,8 +237,8 @@ class User {
     }
     return "";
   }
-  // Every kind of action a few times, every key, and every editor's error
-  // balloon:
+  // Every kind of action a few times, every key, every control with the
+  // focus and every editor's error balloon:
   // what the window system makes once and keeps (brushes of system colours,
   // the about box's picture, ...) exists before the counts are first taken.
   template <class Watch>
@@ -266,6 +266,13 @@ class User {
     }
     if (!IsWindowEnabled(host_.Item(IDC_PROC_ENABLE))) PostKey(VK_ESCAPE);
     if (IsDlgButtonChecked(host_.Dialog(), IDC_PROC_ENABLE) != BST_CHECKED) Click(IDC_PROC_ENABLE);
+    // Every control with the focus once (a focused list box of a combo
+    // paints with a colour of its own, ...).
+    for (int id :
+         {IDC_PROC_ENABLE, IDC_SHAPE, IDC_TABLE, IDC_ADD, IDC_REMOVE, IDC_FFT_LENGTH, IDC_DEMO, IDC_ABOUT, IDC_CLOSE}) {
+      SetFocus(host_.Item(id));
+      host_.Pump(20);
+    }
     for (const qrx::ui::EditorInfo& e : qrx::ui::kEditors) {
       SetFocus(host_.Item(e.editId));
       HWND edit = GetFocus();

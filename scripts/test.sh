@@ -122,7 +122,7 @@ fi
 
 step "32-bit Wine (wine32:i386)"
 wine32=0
-if wine32_out=$(bash scripts/setup.sh wine32 2>&1); then
+if wine32_out=$(LC_ALL=C bash scripts/setup.sh wine32 2>&1); then  # apt in English for the summary
   wine32=1
   echo "installed"
 else

@@ -9,6 +9,11 @@
 #include <cstdint>
 
 namespace qrx {
+
+namespace platform {
+struct CpuFeatures;
+}
+
 namespace display {
 
 // out[k] = scale * log10(1 + |row[k]|) for k < count; row holds count
@@ -17,7 +22,11 @@ namespace display {
 void LogMagnitudeScalar(const float* row, float* out, int32_t count, float scale);
 void LogMagnitudeSse2(const float* row, float* out, int32_t count, float scale);
 void LogMagnitudeAvx2(const float* row, float* out, int32_t count, float scale);
-// The version for this processor.
+
+using LogMagnitudeFn = void (*)(const float* row, float* out, int32_t count, float scale);
+// The widest version a processor with these features runs.
+LogMagnitudeFn LogMagnitudeFor(const platform::CpuFeatures& cpu);
+// The version for this processor, chosen at the first call.
 void LogMagnitude(const float* row, float* out, int32_t count, float scale);
 
 }  // namespace display

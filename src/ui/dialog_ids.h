@@ -11,6 +11,7 @@
 
 #define IDC_CLOSE 5003
 #define IDC_ABOUT 5008
+#define IDC_ABOUT_PICTURE 5010
 #define IDC_SPECTRUM 5078
 #define IDC_DEMO 5081
 #define IDC_ADD 5096

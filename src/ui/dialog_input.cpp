@@ -4,8 +4,8 @@
 
 #include "plugin/plugin_state.h"
 #include "ui/dialog_ids.h"
-#include "ui/settings_model.h"
 #include "ui/picture_view.h"
+#include "ui/settings_model.h"
 
 namespace qrx {
 namespace ui {
@@ -24,10 +24,14 @@ int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi 
 
 int32_t ModifierBit(uint32_t key) {
   switch (key) {
-    case kShift: return kBitShift;
-    case kCtrl: return kBitCtrl;
-    case kAlt: return kBitAlt;
-    default: return 0;
+    case kShift:
+      return kBitShift;
+    case kCtrl:
+      return kBitCtrl;
+    case kAlt:
+      return kBitAlt;
+    default:
+      return 0;
   }
 }
 
@@ -37,8 +41,10 @@ void SettingsModel::InspectMessage(const InputMessage& m) {
   switch (m.kind) {
     case InputMessage::kKeyDown: {
       const int32_t bit = ModifierBit(m.key);
-      if (bit != 0) modifierKeys_ |= bit;
-      else if (m.extended) modifierKeys_ |= kBitExtended;
+      if (bit != 0)
+        modifierKeys_ |= bit;
+      else if (m.extended)
+        modifierKeys_ |= kBitExtended;
       break;
     }
     case InputMessage::kKeyUp:
@@ -56,13 +62,15 @@ void SettingsModel::InspectMessage(const InputMessage& m) {
 
 void SettingsModel::OnKeyUp(uint32_t key) {
   const int32_t bit = ModifierBit(key);
-  if (bit != 0) modifierKeys_ &= ~bit;
-  else if (key != kEscape) modifierKeys_ &= ~kBitExtended;
+  if (bit != 0)
+    modifierKeys_ &= ~bit;
+  else if (key != kEscape)
+    modifierKeys_ &= ~kBitExtended;
   if (key == kEscape) {
     screen_.SetSpectrumCursor(tracking_ ? CursorKind::kHover : CursorKind::kArrow);
     pickMode_ = 0;
     screen_.SetControlText(IDC_ADD, text::kAddFilter);
-    screen_.PostUpdate(3);
+    screen_.PostUpdate(UpdateCode::kEnabling);
   }
   // Ctrl alone held: the released key is a shortcut.
   if (modifierKeys_ == kBitCtrl) OnShortcut(key);
@@ -87,12 +95,12 @@ void SettingsModel::OnShortcut(uint32_t key) {
     }
     screen_.SetChecked(IDC_PROC_ENABLE, processing);
     screen_.FocusControl(IDC_PROC_ENABLE);
-    screen_.PostUpdate(3);
+    screen_.PostUpdate(UpdateCode::kEnabling);
   }
 }
 
-SpectrumGeometry SettingsModel::Geometry() const {
-  if (view_ == nullptr) return SpectrumGeometry{};
+PictureGeometry SettingsModel::Geometry() const {
+  if (view_ == nullptr) return PictureGeometry{};
   return view_->Geometry(state_.engineRowRateKHz.load(), state_.engineColRateKHz.load());
 }
 
@@ -104,7 +112,7 @@ void SettingsModel::StartTracking() {
 
 void SettingsModel::ShowReadoutAt(int32_t x, int32_t y) {
   // Without an engine there is no frequency scale: no readout.
-  const SpectrumGeometry g = Geometry();
+  const PictureGeometry g = Geometry();
   if (!g.Valid()) {
     screen_.TrackReadout(false);
     return;
@@ -175,7 +183,7 @@ void SettingsModel::OnMouse(const InputMessage& m) {
 }
 
 void SettingsModel::AddFilterAt(int32_t x, int32_t y) {
-  const SpectrumGeometry g = Geometry();
+  const PictureGeometry g = Geometry();
   if (!g.Valid()) return;  // no frequency scale without an engine
   FilterSpec filter = kAddedFilter;
   filter.Fx = g.ReadoutFx(x);

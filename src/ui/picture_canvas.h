@@ -19,9 +19,13 @@ struct Vertex {
 };
 static_assert(sizeof(Vertex) == 20, "vertices are 20 bytes");
 
-class SpectrumCanvas {
+class PictureCanvas {
  public:
-  virtual ~SpectrumCanvas() = default;
+  virtual ~PictureCanvas() = default;
+
+  // Whether this frame's picture is drawn at all: false while the device
+  // is still busy with the last one (the frame then draws nothing).
+  virtual bool BeginFrame() { return true; }
 
   // Makes (or keeps) the image width x height and locks it for writing:
   // pixels 0x00RRGGBB, rows `pitch` bytes apart. False when there is no
@@ -31,9 +35,13 @@ class SpectrumCanvas {
   // Stretches the whole image onto the whole picture, bilinear.
   virtual void BlitImage() = 0;
   virtual void Clear(uint32_t colour) = 0;
-  // A scene holds any number of line strips (count vertices each).
+  // A scene holds any number of line strips (count vertices each) and line
+  // lists (count / 2 separate lines, drawn in order).
   virtual void BeginScene() = 0;
   virtual void DrawLineStrip(const Vertex* vertices, int32_t count) = 0;
+  virtual void DrawLineList(const Vertex* vertices, int32_t count) {
+    for (int32_t i = 0; i + 1 < count; i += 2) DrawLineStrip(vertices + i, 2);
+  }
   virtual void EndScene() = 0;
   // Shows the picture; a lost device is recovered here (that frame shows
   // nothing).

@@ -64,12 +64,12 @@ const uint32_t* SpectrumPalette() {
 
 // ---------------------------------------------------------------- geometry
 
-int32_t SpectrumGeometry::X(int32_t kHz) const { return platform::MulDiv(kHz, w, R / 2); }
-int32_t SpectrumGeometry::Y(int32_t kHz) const { return platform::MulDiv(kHz, h, V) + h / 2; }
-int32_t SpectrumGeometry::ExtentX(int32_t kHz) const { return platform::MulDiv(kHz, w, R / 2); }
-int32_t SpectrumGeometry::ExtentY(int32_t kHz) const { return platform::MulDiv(kHz, h, V); }
-int32_t SpectrumGeometry::ReadoutFx(int32_t x) const { return platform::MulDiv(x, R / 2, w); }
-int32_t SpectrumGeometry::ReadoutFy(int32_t y) const { return platform::MulDiv(y - h / 2, V / 2, h / 2); }
+int32_t PictureGeometry::X(int32_t kHz) const { return platform::MulDiv(kHz, w, R / 2); }
+int32_t PictureGeometry::Y(int32_t kHz) const { return platform::MulDiv(kHz, h, V) + h / 2; }
+int32_t PictureGeometry::ExtentX(int32_t kHz) const { return platform::MulDiv(kHz, w, R / 2); }
+int32_t PictureGeometry::ExtentY(int32_t kHz) const { return platform::MulDiv(kHz, h, V); }
+int32_t PictureGeometry::ReadoutFx(int32_t x) const { return platform::MulDiv(x, R / 2, w); }
+int32_t PictureGeometry::ReadoutFy(int32_t y) const { return platform::MulDiv(y - h / 2, V / 2, h / 2); }
 
 double WinResponse(int32_t f, int32_t F, int32_t W, int32_t O) {
   if (f == F) return 0.0;
@@ -94,8 +94,10 @@ int32_t LowerHalfPowerEdge(int32_t F, int32_t W, int32_t O) {
   for (;;) {
     mid = (lo + hi) >> 1;
     if (mid == lo) break;
-    if (WinResponse(mid >> 1, F, W, O) < 0.5) hi = mid;
-    else lo = mid;
+    if (WinResponse(mid >> 1, F, W, O) < 0.5)
+      hi = mid;
+    else
+      lo = mid;
   }
   return mid >> 1;
 }
@@ -106,8 +108,10 @@ int32_t UpperHalfPowerEdge(int32_t F, int32_t W, int32_t O) {
   for (;;) {
     mid = (lo + hi) >> 1;
     if (mid == lo) break;
-    if (WinResponse(mid >> 1, F, W, O) <= 0.5) lo = mid;
-    else hi = mid;
+    if (WinResponse(mid >> 1, F, W, O) <= 0.5)
+      lo = mid;
+    else
+      hi = mid;
   }
   return mid >> 1;
 }
@@ -139,15 +143,17 @@ void AddEllipse(Outline* o, int32_t cx, int32_t cy, int32_t rx, int32_t ry, uint
 
 }  // namespace
 
-Outline FilterOutline(const FilterSpec& f, const SpectrumGeometry& g, uint32_t colour) {
+Outline FilterOutline(const FilterSpec& f, const PictureGeometry& g, uint32_t colour) {
   Outline outline;
   switch (f.T) {
     case kShapeDot: {
       const int32_t cx = g.X(f.Fx), cy = g.Y(f.Fy);
       const int32_t a = g.ExtentX(f.Wx) / 2, b = g.ExtentY(f.Wy) / 2;
       // A strength-0 dot is the adaptive clip's rectangle.
-      if (f.S == 0) AddRect(&outline, cx - a, cy - b, cx + a, cy + b, colour);
-      else AddEllipse(&outline, cx, cy, a, b, colour);
+      if (f.S == 0)
+        AddRect(&outline, cx - a, cy - b, cx + a, cy + b, colour);
+      else
+        AddEllipse(&outline, cx, cy, a, b, colour);
       break;
     }
     case kShapeWin1D:
@@ -210,46 +216,79 @@ void TransformMesh(Vertex* mesh, int32_t count, int32_t angleZ, int32_t angleX, 
   }
 }
 
+void MeshLines(const Vertex* mesh, Vertex* lines) {
+  const auto flat = [](const Vertex& v) { return Vertex{v.x, v.y, 0.0f, 0.0f, v.colour}; };
+  Vertex* out = lines;
+  for (int32_t j = 0; j < kMeshRows; ++j) {
+    const Vertex* row = mesh + j * kMeshColumns;
+    for (int32_t i = 0; i + 1 < kMeshColumns; ++i) {
+      *out++ = flat(row[i]);
+      *out++ = flat(row[i + 1]);
+    }
+  }
+  for (int32_t i = 0; i < kMeshColumns; ++i) {
+    for (int32_t j = 0; j + 1 < kMeshRows; ++j) {
+      *out++ = flat(mesh[j * kMeshColumns + i]);
+      *out++ = flat(mesh[(j + 1) * kMeshColumns + i]);
+    }
+  }
+}
+
 // ---------------------------------------------------------------- labels
+
+namespace {
+
+// Where the MHz labels sit around the picture, in pixels of the window.
+constexpr int32_t kVerticalScaleOffset = 20;  // the vertical scale's labels are centred this far left of the picture
+constexpr int32_t kVerticalClearance = 4;     // least room between a vertical label and a unit label
+constexpr int32_t kHorizontalScaleDrop = 8;   // the horizontal scale's top, below the picture
+constexpr int32_t kHorizontalClearance = 6;   // least room between a horizontal label and the unit label
+// One label per MHz up and down, one per half MHz across.
+constexpr int32_t kVerticalStepKHz = 1000;
+constexpr int32_t kHorizontalStepKHz = 500;
+constexpr double kMHzPerKHz = 0.001;
+
+}  // namespace
 
 std::vector<AxisLabel> LayOutAxisLabels(const Rect& view, int32_t R, int32_t V, const MeasureText& measure) {
   std::vector<AxisLabel> labels;
   const int32_t L = view.left, T = view.top, Rr = view.right, B = view.bottom;
-  const int32_t Hh = (B - T) / 2, Yc = T + Hh, Wd = Rr - L, Xv = L - 20;
+  const int32_t Hh = (B - T) / 2, Yc = T + Hh, Wd = Rr - L, Xv = L - kVerticalScaleOffset;
   int32_t cx = 0, cy = 0;
   const std::string unit = "MHz";
 
   // The vertical scale: 0 and the positive frequencies below the centre
-  // line, the negative ones above it, a label per MHz, and the unit at both
-  // ends; a label that would touch a unit label is left out.
+  // line, the negative ones above it, and the unit at both ends; a label
+  // that would touch a unit label is left out.
   measure(unit, &cx, &cy);
   const int32_t bottomUnitTop = B - cy / 2;
   labels.push_back({unit, Xv - cx / 2, bottomUnitTop});
-  for (int32_t s = 0; s <= V / 2; s += 1000) {
-    const std::string text = Format("%.1f", s * 0.001);
+  for (int32_t s = 0; s <= V / 2; s += kVerticalStepKHz) {
+    const std::string text = Format("%.1f", s * kMHzPerKHz);
     measure(text, &cx, &cy);
     const int32_t y = Yc - cy / 2 + platform::MulDiv(s, Hh, V / 2);
-    if (y + cy + 4 < bottomUnitTop) labels.push_back({text, Xv - cx / 2, y});
+    if (y + cy + kVerticalClearance < bottomUnitTop) labels.push_back({text, Xv - cx / 2, y});
   }
   measure(unit, &cx, &cy);
   const int32_t topUnitTop = T - cy / 2;
   labels.push_back({unit, Xv - cx / 2, topUnitTop});
-  for (int32_t s = 1000; s <= V / 2; s += 1000) {
-    const std::string text = Format("-%.1f", s * 0.001);
+  for (int32_t s = kVerticalStepKHz; s <= V / 2; s += kVerticalStepKHz) {
+    const std::string text = Format("-%.1f", s * kMHzPerKHz);
     measure(text, &cx, &cy);
     const int32_t y = Yc - cy / 2 - platform::MulDiv(s, Hh, V / 2);
-    if (y > topUnitTop + cy + 4) labels.push_back({text, Xv - cx / 2, y});
+    if (y > topUnitTop + cy + kVerticalClearance) labels.push_back({text, Xv - cx / 2, y});
   }
 
-  // The horizontal scale below the picture, a label per 0.5 MHz.
+  // The horizontal scale below the picture.
+  const int32_t top = B + kHorizontalScaleDrop;
   measure(unit, &cx, &cy);
   const int32_t unitLeft = Rr - cx / 2;
-  labels.push_back({unit, unitLeft, B + 8});
-  for (int32_t s = 0; s <= R / 2; s += 500) {
-    const std::string text = Format("%.1f", s * 0.001);
+  labels.push_back({unit, unitLeft, top});
+  for (int32_t s = 0; s <= R / 2; s += kHorizontalStepKHz) {
+    const std::string text = Format("%.1f", s * kMHzPerKHz);
     measure(text, &cx, &cy);
     const int32_t x = L + platform::MulDiv(s, Wd, R / 2) - cx / 2;
-    if (x + cx + 6 < unitLeft) labels.push_back({text, x, B + 8});
+    if (x + cx + kHorizontalClearance < unitLeft) labels.push_back({text, x, top});
   }
   return labels;
 }

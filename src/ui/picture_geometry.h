@@ -14,6 +14,11 @@
 #include "ui/picture_canvas.h"
 
 namespace qrx {
+
+namespace platform {
+struct CpuFeatures;
+}
+
 namespace ui {
 
 // 256 colours 0x00RRGGBB indexed by display value: near black through blue,
@@ -24,27 +29,31 @@ const uint32_t* SpectrumPalette();
 // image: each value rounded to nearest (ties to even, whatever the
 // processor's rounding mode), below 0 or not a number taken as 0, above 255
 // as 255. The scalar reference defines the result; the SSE2 and AVX2
-// versions, chosen on processors that have them, give the same pixels.
+// versions give the same pixels. WriteSpectrumImage is the version for this
+// processor, chosen at the first call.
 void WriteSpectrumImage(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
-void WriteSpectrumImageScalar(const float* display, int32_t bins, int32_t rows, uint32_t* pixels,
-                              int32_t pitchBytes);
+void WriteSpectrumImageScalar(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 void WriteSpectrumImageSse2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
 void WriteSpectrumImageAvx2(const float* display, int32_t bins, int32_t rows, uint32_t* pixels, int32_t pitchBytes);
+using WriteSpectrumImageFn = void (*)(const float* display, int32_t bins, int32_t rows, uint32_t* pixels,
+                                      int32_t pitchBytes);
+// The widest version a processor with these features runs.
+WriteSpectrumImageFn WriteSpectrumImageFor(const platform::CpuFeatures& cpu);
 
 // Mappings between kHz and the picture of w x h pixels for the engine's
 // rates R (rowRateKHz) and V (colRateKHz). Left edge 0 kHz, right edge R/2;
 // vertical centre 0 kHz, top -V/2, bottom +V/2.
-struct SpectrumGeometry {
+struct PictureGeometry {
   int32_t w = 0, h = 0, R = 0, V = 0;
 
   bool Valid() const { return w > 0 && h > 0 && R >= 2 && V >= 2; }
   bool Contains(int32_t x, int32_t y) const { return x >= 0 && x < w && y >= 0 && y < h; }
-  int32_t X(int32_t kHz) const;           // horizontal frequency -> x
-  int32_t Y(int32_t kHz) const;           // vertical frequency -> y
-  int32_t ExtentX(int32_t kHz) const;     // horizontal width -> pixels
-  int32_t ExtentY(int32_t kHz) const;     // vertical width -> pixels
-  int32_t ReadoutFx(int32_t x) const;     // x -> horizontal frequency
-  int32_t ReadoutFy(int32_t y) const;     // y -> vertical frequency
+  int32_t X(int32_t kHz) const;        // horizontal frequency -> x
+  int32_t Y(int32_t kHz) const;        // vertical frequency -> y
+  int32_t ExtentX(int32_t kHz) const;  // horizontal width -> pixels
+  int32_t ExtentY(int32_t kHz) const;  // vertical width -> pixels
+  int32_t ReadoutFx(int32_t x) const;  // x -> horizontal frequency
+  int32_t ReadoutFy(int32_t y) const;  // y -> vertical frequency
 };
 
 // The band-stop response of the Win shapes: 0 at F, 1 far from it.
@@ -74,11 +83,14 @@ struct Outline {
   const OutlineStrip* begin() const { return strips; }
   const OutlineStrip* end() const { return strips + count; }
 };
-Outline FilterOutline(const FilterSpec& filter, const SpectrumGeometry& g, uint32_t colour);
+Outline FilterOutline(const FilterSpec& filter, const PictureGeometry& g, uint32_t colour);
 
 // The 3-D view's grid: 100 x 60 vertices over the picture.
 constexpr int32_t kMeshColumns = 100;
 constexpr int32_t kMeshRows = 60;
+// The grid's lines as one line list: every row's 99 segments, then every
+// column's 59, two vertices each.
+constexpr int32_t kMeshLineVertices = 2 * (kMeshRows * (kMeshColumns - 1) + kMeshColumns * (kMeshRows - 1));
 // Fills the grid from a mask of `columns` x `rows` cells with row pitch
 // `pitch`: vertex (i, j) at index j * 100 + i, height (value - 1) * h / 2.
 void FillMesh(Vertex* mesh, const float* mask, int32_t columns, int32_t rows, int32_t pitch, int32_t w, int32_t h);
@@ -86,6 +98,11 @@ void FillMesh(Vertex* mesh, const float* mask, int32_t columns, int32_t rows, in
 // from above, 90 edge-on), orthographic, shaded by depth; then centred on
 // the picture.
 void TransformMesh(Vertex* mesh, int32_t count, int32_t angleZ, int32_t angleX, int32_t w, int32_t h);
+// The turned grid's lines as they are drawn (kMeshLineVertices vertices):
+// the same points and colours in the order the rows' and columns' strips
+// would draw them, z and reciprocal-w 0. The turned depth stays in the
+// grid: pre-transformed vertices with a z outside 0 ... 1 may be clipped.
+void MeshLines(const Vertex* mesh, Vertex* lines);
 
 // The MHz labels around the picture, placed in the window's coordinates from
 // the picture's rectangle there; measure gives a text's width and height.

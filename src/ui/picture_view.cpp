@@ -8,11 +8,10 @@
 namespace qrx {
 namespace ui {
 
-SpectrumView::SpectrumView(std::unique_ptr<SpectrumCanvas> canvas, int32_t width, int32_t height,
-                           const Rect& inOwner)
-    : canvas_(std::move(canvas)), width_(width), height_(height), inOwner_(inOwner) {}
+PictureView::PictureView(std::unique_ptr<PictureCanvas> canvas, int32_t width, int32_t height, const Rect& inOwner)
+    : canvas_(std::move(canvas)), width_(width), height_(height), inOwner_(inOwner), meshLines_(kMeshLineVertices) {}
 
-void SpectrumView::DrawSpectrum(FftEngine& engine) {
+void PictureView::DrawSpectrum(FftEngine& engine) {
   uint32_t* pixels = nullptr;
   int32_t pitch = 0;
   if (!canvas_->LockImage(engine.Bins(), engine.Rows(), &pixels, &pitch)) return;
@@ -21,7 +20,7 @@ void SpectrumView::DrawSpectrum(FftEngine& engine) {
   canvas_->UnlockImage();
 }
 
-void SpectrumView::DrawImage(const float* display, int32_t bins, int32_t rows) {
+void PictureView::DrawImage(const float* display, int32_t bins, int32_t rows) {
   uint32_t* pixels = nullptr;
   int32_t pitch = 0;
   if (!canvas_->LockImage(bins, rows, &pixels, &pitch)) return;
@@ -31,8 +30,8 @@ void SpectrumView::DrawImage(const float* display, int32_t bins, int32_t rows) {
 
 float DisplayScale(float windowSum) { return 255.0f / std::log10(255.0f * windowSum + 1.0f); }
 
-void SpectrumView::DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V) {
-  const SpectrumGeometry g = Geometry(R, V);
+void PictureView::DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V) {
+  const PictureGeometry g = Geometry(R, V);
   if (!g.Valid()) return;
   for (int32_t i = 0; i < filters.Count(); ++i) {
     if (filters[i].En == 0) continue;
@@ -41,22 +40,19 @@ void SpectrumView::DrawOutlines(const FilterList& filters, int32_t selectedIndex
   }
 }
 
-void SpectrumView::DrawStrip(const OutlineStrip& strip) {
+void PictureView::DrawStrip(const OutlineStrip& strip) {
   canvas_->BeginScene();
   canvas_->DrawLineStrip(strip.vertices, strip.count);
   canvas_->EndScene();
 }
 
-void SpectrumView::DrawMesh(Vertex* mesh, int32_t angleZ, int32_t angleX) {
+void PictureView::DrawMesh(Vertex* mesh, int32_t angleZ, int32_t angleX) {
   TransformMesh(mesh, kMeshColumns * kMeshRows, angleZ, angleX, width_, height_);
+  // One list of all the grid's lines: a device draws it in as few calls as
+  // it can (160 strips cost a software renderer far more than their lines).
+  MeshLines(mesh, meshLines_.data());
   canvas_->BeginScene();
-  for (int32_t j = 0; j < kMeshRows; ++j) canvas_->DrawLineStrip(mesh + j * kMeshColumns, kMeshColumns);
-  // Columns: every 100th vertex, gathered into one strip each.
-  Vertex column[kMeshRows];
-  for (int32_t i = 0; i < kMeshColumns; ++i) {
-    for (int32_t j = 0; j < kMeshRows; ++j) column[j] = mesh[j * kMeshColumns + i];
-    canvas_->DrawLineStrip(column, kMeshRows);
-  }
+  canvas_->DrawLineList(meshLines_.data(), kMeshLineVertices);
   canvas_->EndScene();
 }
 

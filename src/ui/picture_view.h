@@ -2,18 +2,18 @@
 // pluginLock on the frame thread, the magnitude spectrum as a palette image
 // with the enabled filters' outlines (while processing is on), or, while the
 // user drags on it, a wireframe of the mask that the drag rotates. Drawn
-// through a SpectrumCanvas; the picture has a fixed size.
+// through a PictureCanvas; the picture has a fixed size.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "ui/picture_canvas.h"
 #include "ui/picture_geometry.h"
 
 namespace qrx {
 
-struct PluginState;
 class FftEngine;
 
 namespace ui {
@@ -27,25 +27,22 @@ constexpr uint32_t kMeshBackground = 0xFF000000;
 // luma 255) to the top of the palette.
 float DisplayScale(float windowSum);
 
-class SpectrumView {
+class PictureView {
  public:
   // The canvas is owned; inOwner is the picture's rectangle in the window
   // (for the axis labels).
-  SpectrumView(std::unique_ptr<SpectrumCanvas> canvas, int32_t width, int32_t height, const Rect& inOwner);
-
-  // One frame's picture; the caller holds pluginLock and a stream exists.
-  // (Defined with the settings window, which knows the plug-in's state.)
-  void Render(PluginState& state, int32_t selectedIndex);
+  PictureView(std::unique_ptr<PictureCanvas> canvas, int32_t width, int32_t height, const Rect& inOwner);
 
   bool Contains(int32_t x, int32_t y) const { return x >= 0 && x < width_ && y >= 0 && y < height_; }
   int32_t Width() const { return width_; }
   int32_t Height() const { return height_; }
   const Rect& InOwner() const { return inOwner_; }
-  SpectrumGeometry Geometry(int32_t R, int32_t V) const { return SpectrumGeometry{width_, height_, R, V}; }
-  SpectrumCanvas& Canvas() { return *canvas_; }
+  PictureGeometry Geometry(int32_t R, int32_t V) const { return PictureGeometry{width_, height_, R, V}; }
+  PictureCanvas& Canvas() { return *canvas_; }
 
-  // The drawing steps, also used on their own by the Linux host: the
-  // engine's spectrum, or display values made elsewhere, into the image.
+  // The drawing steps (a whole frame's picture from the plug-in's state is
+  // RenderPicture, picture_render.h; the Linux host uses them on their own):
+  // the engine's spectrum, or display values made elsewhere, into the image.
   void DrawSpectrum(FftEngine& engine);
   void DrawImage(const float* display, int32_t bins, int32_t rows);
   void DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V);
@@ -53,9 +50,10 @@ class SpectrumView {
   void DrawStrip(const OutlineStrip& strip);
 
  private:
-  std::unique_ptr<SpectrumCanvas> canvas_;
+  std::unique_ptr<PictureCanvas> canvas_;
   int32_t width_, height_;
   Rect inOwner_;
+  std::vector<Vertex> meshLines_;  // made once: the frames allocate nothing
 };
 
 }  // namespace ui

@@ -36,8 +36,23 @@ void SettingsModel::Open() {
 }
 
 void SettingsModel::Close() {
-  platform::ScopedLock lock(state_.pluginLock);
-  state_.demoActive = 0;
+  {
+    platform::ScopedLock lock(state_.pluginLock);
+    state_.demoActive = 0;
+  }
+  // The mouse's and the keys' state goes with the window: the next window
+  // starts as this one did. A window closed with the mouse over the
+  // spectrum (Alt+F4) would otherwise reopen with a readout that takes no
+  // capture and chooses no cursor; a key released after the window closed
+  // never reaches the hook.
+  EndDrag();
+  if (tracking_) {
+    screen_.CaptureMouse(false);
+    screen_.TrackReadout(false);
+  }
+  tracking_ = false;
+  lastMoveParam_ = 0;
+  modifierKeys_ = 0;
 }
 
 bool SettingsModel::SelectedFilter(FilterSpec* spec) const {
@@ -59,12 +74,12 @@ void SettingsModel::SetCaptionFromChannel() {
   screen_.SetCaption(caption.data());
 }
 
-void SettingsModel::OnUpdate(int code, const char* text) {
+void SettingsModel::OnUpdate(UpdateCode code, const char* text) {
   switch (code) {
-    case 0:
+    case UpdateCode::kCaption:
       if (text != nullptr) screen_.SetCaption(text);
       break;
-    case 1: {
+    case UpdateCode::kChannelChanged: {
       bool processing = false;
       {
         platform::ScopedLock lock(state_.pluginLock);
@@ -77,10 +92,10 @@ void SettingsModel::OnUpdate(int code, const char* text) {
       ApplyEnabling();
       break;
     }
-    case 2:
+    case UpdateCode::kChannelCaption:
       SetCaptionFromChannel();
       break;
-    case 3:
+    case UpdateCode::kEnabling:
       ApplyEnabling();
       break;
     default:
@@ -217,7 +232,7 @@ void SettingsModel::OnFftLengthChange(int item) {
 void SettingsModel::OnAdd() {
   pickMode_ = pickMode_ == 1 ? 0 : 1;
   screen_.SetControlText(IDC_ADD, pickMode_ == 1 ? text::kCancelPick : text::kAddFilter);
-  screen_.PostUpdate(3);
+  screen_.PostUpdate(UpdateCode::kEnabling);
 }
 
 void SettingsModel::OnRemove() {
@@ -229,7 +244,7 @@ void SettingsModel::OnRemove() {
   }
   screen_.HandOff();
   ReloadTable();
-  screen_.PostUpdate(3);
+  screen_.PostUpdate(UpdateCode::kEnabling);
 }
 
 void SettingsModel::OnProcEnable(bool checked) {
@@ -237,7 +252,7 @@ void SettingsModel::OnProcEnable(bool checked) {
     platform::ScopedLock lock(state_.pluginLock);
     state_.settings.ProcEnable = checked ? 1 : 0;
   }
-  screen_.PostUpdate(3);
+  screen_.PostUpdate(UpdateCode::kEnabling);
 }
 
 void SettingsModel::OnDemo(bool checked) {
@@ -248,8 +263,10 @@ void SettingsModel::OnDemo(bool checked) {
 
 void SettingsModel::OnTableDoubleClick(int row, int column) {
   if (row < 0) return;
-  if (column >= 1 && column <= 6) screen_.FocusEditor(column - 1);
-  else if (column == 7) screen_.FocusControl(IDC_SHAPE);
+  if (column >= 1 && column <= 6)
+    screen_.FocusEditor(column - 1);
+  else if (column == 7)
+    screen_.FocusControl(IDC_SHAPE);
 }
 
 }  // namespace ui

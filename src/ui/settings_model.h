@@ -21,7 +21,7 @@ struct PluginState;
 
 namespace ui {
 
-class SpectrumView;
+class PictureView;
 
 // A message of the user-interface thread as the shortcuts and the spectrum's
 // mouse work see it.
@@ -36,6 +36,14 @@ struct InputMessage {
 };
 
 enum class CursorKind { kArrow, kHover, kPick };
+
+// What MSG_DIALOG_UPDATE asks of the window (its word parameter).
+enum class UpdateCode : int {
+  kCaption = 0,         // the caption becomes the text of the long parameter
+  kChannelChanged = 1,  // the channel was switched: switch, table, caption, enabling
+  kChannelCaption = 2,  // the caption from the channel's name
+  kEnabling = 3,        // the enabling rules again
+};
 
 // What the model asks of the screen.
 class DialogScreen {
@@ -66,7 +74,7 @@ class DialogScreen {
   virtual void FocusControl(int id) = 0;
   virtual void SetCaption(const char* text) = 0;
   // Queues MSG_DIALOG_UPDATE with the code to the window itself.
-  virtual void PostUpdate(int code) = 0;
+  virtual void PostUpdate(UpdateCode code) = 0;
   // Repaints the whole window, background included.
   virtual void RedrawAll() = 0;
 
@@ -103,11 +111,12 @@ class SettingsModel {
   // Window opening: pick mode off, the current channel stored, "Demo" and the
   // FFT length box set from the settings.
   void Open();
-  // Window closing: the demonstration mode ends with the window.
+  // Window closing: the demonstration mode ends with the window, and so do
+  // a rotation drag, the readout's tracking and the keys held.
   void Close();
 
-  // MSG_DIALOG_UPDATE; text is used by code 0 only.
-  void OnUpdate(int code, const char* text);
+  // MSG_DIALOG_UPDATE; text is used by kCaption only.
+  void OnUpdate(UpdateCode code, const char* text);
   // Refills the table from the list; returns the number of rows.
   int ReloadTable();
   void ApplyEnabling();
@@ -127,9 +136,7 @@ class SettingsModel {
   // the window's thread takes from its queue.
   void InspectMessage(const InputMessage& message);
   // The view the mouse works on (null while there is none).
-  void SetSpectrumView(const SpectrumView* view) { view_ = view; }
-  // Ends a rotation drag (the window is going away).
-  void EndDrag();
+  void SetSpectrumView(const PictureView* view) { view_ = view; }
   int32_t ModifierKeys() const { return modifierKeys_; }
 
   int32_t SelectedIndex() const { return selectedIndex_.load(std::memory_order_relaxed); }
@@ -146,10 +153,12 @@ class SettingsModel {
   void OnMouse(const InputMessage& m);
   // The picture's geometry with the current engine's scale; not valid while
   // no engine or no view exists.
-  SpectrumGeometry Geometry() const;
+  PictureGeometry Geometry() const;
   void StartTracking();
   void ShowReadoutAt(int32_t x, int32_t y);
   void AddFilterAt(int32_t x, int32_t y);
+  // Ends a rotation drag: pointer shown, capture released.
+  void EndDrag();
 
   PluginState& state_;
   DialogScreen& screen_;
@@ -161,7 +170,7 @@ class SettingsModel {
   int32_t dragStartX_ = 0, dragStartY_ = 0, dragStartAngleZ_ = 0, dragStartAngleX_ = 0;
   uint32_t lastMoveParam_ = 0;
   bool tracking_ = false;  // the mouse is over the spectrum: captured, readout shown
-  const SpectrumView* view_ = nullptr;
+  const PictureView* view_ = nullptr;
 };
 
 }  // namespace ui

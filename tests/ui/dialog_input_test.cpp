@@ -56,7 +56,7 @@ class InputTest : public ::testing::Test {
     screen.Bind(&model);
     model.SetSpectrumView(&view);
     model.Open();
-    model.OnUpdate(1, nullptr);
+    model.OnUpdate(UpdateCode::kChannelChanged, nullptr);
   }
   void TearDown() override {
     qrx::PluginState& s = qrx::State();
@@ -75,7 +75,7 @@ class InputTest : public ::testing::Test {
 
   FakeScreen screen;
   SettingsModel model{qrx::State(), screen};
-  SpectrumView view{std::make_unique<qrxtest::RecordingCanvas>(), kW, kH, Rect{37, 13, 37 + kW, 13 + kH}};
+  PictureView view{std::make_unique<qrxtest::RecordingCanvas>(), kW, kH, Rect{37, 13, 37 + kW, 13 + kH}};
 };
 
 TEST_F(InputTest, CtrlShortcuts) {
@@ -117,7 +117,7 @@ TEST_F(InputTest, CtrlOneTogglesTheSelectedFilterCtrlGraveTogglesProcessing) {
   EXPECT_EQ(qrx::State().filters[0].En, 1);
   // Without a selection nothing changes.
   qrx::State().filters.Clear();
-  model.OnUpdate(1, nullptr);
+  model.OnUpdate(UpdateCode::kChannelChanged, nullptr);
   ASSERT_EQ(model.SelectedIndex(), -1);
   Chord({17}, '1');
 
@@ -125,7 +125,7 @@ TEST_F(InputTest, CtrlOneTogglesTheSelectedFilterCtrlGraveTogglesProcessing) {
   EXPECT_EQ(qrx::State().settings.ProcEnable, 0);
   EXPECT_FALSE(screen.checks[IDC_PROC_ENABLE]);
   EXPECT_EQ(screen.focus, IDC_PROC_ENABLE);
-  EXPECT_EQ(screen.posted.back(), 3);
+  EXPECT_EQ(screen.posted.back(), UpdateCode::kEnabling);
   Chord({17}, 192);
   EXPECT_EQ(qrx::State().settings.ProcEnable, 1);
 }
@@ -138,7 +138,7 @@ TEST_F(InputTest, EscEndsPickMode) {
   EXPECT_EQ(model.PickMode(), 0);
   EXPECT_EQ(screen.texts[IDC_ADD], text::kAddFilter);
   EXPECT_EQ(screen.cursor, CursorKind::kArrow);  // the mouse is not over the spectrum
-  EXPECT_EQ(screen.posted, std::vector<int>{3});
+  EXPECT_EQ(screen.posted, std::vector<UpdateCode>{UpdateCode::kEnabling});
   // Over the spectrum, the hover cursor stays.
   model.OnAdd();
   model.InspectMessage(Mouse(Kind::kMouseMove, 100, 100));
@@ -183,8 +183,8 @@ TEST_F(InputTest, RotationDragClampsTheAngles) {
   EXPECT_FALSE(screen.readoutOn);
   struct Step {
     int32_t dx, dy, angleZ, angleX;
-  } steps[] = {{4, 0, 29, 70}, {400, 0, -70, 70}, {600, 0, -90, 70}, {-600, 0, 90, 70},
-               {0, -80, 30, 90}, {0, 40, 30, 60}, {3, 3, 30, 70}, {0, 1000, 30, 0}};
+  } steps[] = {{4, 0, 29, 70},   {400, 0, -70, 70}, {600, 0, -90, 70}, {-600, 0, 90, 70},
+               {0, -80, 30, 90}, {0, 40, 30, 60},   {3, 3, 30, 70},    {0, 1000, 30, 0}};
   for (const Step& s : steps) {
     model.InspectMessage(Mouse(Kind::kMouseMove, 100 + s.dx, 100 + s.dy));
     EXPECT_EQ(qrx::State().settings.AngleZ, s.angleZ) << s.dx << "," << s.dy;
@@ -203,12 +203,43 @@ TEST_F(InputTest, RotationDragClampsTheAngles) {
   EXPECT_TRUE(screen.captured);
   EXPECT_TRUE(screen.readoutOn);
   EXPECT_EQ(screen.readoutX, 1000 + 20 + 10);
-  // A window destroyed during a drag ends it.
-  model.InspectMessage(Mouse(Kind::kLeftDown, 10, 10));
-  model.EndDrag();
-  EXPECT_EQ(qrx::State().viewRotating, 0);
-  EXPECT_TRUE(screen.pointerShown);
-  EXPECT_FALSE(screen.captured);
+}
+
+// Whatever the mouse and keys were doing when the window closed, the
+// reopened window's first move over the spectrum captures the mouse,
+// chooses the cursor and shows the readout, and the shortcuts work.
+TEST_F(InputTest, ClosingResetsTheMouseAndKeys) {
+  struct Case {
+    const char* name;
+    std::vector<InputMessage> beforeClose;
+    CursorKind cursorAfter;
+  };
+  const Case cases[] = {
+      {"mouse over the spectrum", {Mouse(Kind::kMouseMove, 100, 100)}, CursorKind::kHover},
+      {"dragging", {Mouse(Kind::kMouseMove, 100, 100), Mouse(Kind::kLeftDown, 100, 100)}, CursorKind::kHover},
+      {"shift held", {Mouse(Kind::kMouseMove, 100, 100), Key(Kind::kKeyDown, 16)}, CursorKind::kHover},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const InputMessage& m : c.beforeClose) model.InspectMessage(m);
+    model.Close();
+    EXPECT_EQ(qrx::State().viewRotating, 0);
+    EXPECT_TRUE(screen.pointerShown);
+    EXPECT_FALSE(screen.captured);
+    EXPECT_FALSE(screen.readoutOn);
+    screen.cursor = CursorKind::kArrow;
+    model.Open();
+    model.OnUpdate(UpdateCode::kChannelChanged, nullptr);
+    model.InspectMessage(Mouse(Kind::kMouseMove, 100, 100));  // where the mouse was
+    EXPECT_TRUE(screen.captured);
+    EXPECT_TRUE(screen.readoutOn);
+    EXPECT_EQ(screen.cursor, c.cursorAfter);
+    EXPECT_EQ(screen.readout.rfind("Fx=", 0), 0u) << screen.readout;
+    screen.focus = 0;
+    Chord({17}, '2');
+    EXPECT_EQ(screen.focus, IDC_EDIT_FX);
+    model.InspectMessage(Mouse(Kind::kMouseMove, kW + 5, 10));  // away again
+  }
 }
 
 TEST_F(InputTest, ClicksInPickModeAddDotFilters) {

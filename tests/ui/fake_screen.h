@@ -66,7 +66,7 @@ class FakeScreen : public qrx::ui::DialogScreen {
   void EnableControl(int id, bool enabled) override { enabled_[id] = enabled; }
   void FocusControl(int id) override { focus = id; }
   void SetCaption(const char* text) override { caption = text; }
-  void PostUpdate(int code) override { posted.push_back(code); }
+  void PostUpdate(qrx::ui::UpdateCode code) override { posted.push_back(code); }
   void RedrawAll() override { ++redraws; }
   void RebuildEngines() override { ++rebuilds; }
   void HandOff() override { ++handOffs; }
@@ -88,7 +88,7 @@ class FakeScreen : public qrx::ui::DialogScreen {
   // Delivers the posted updates as the window's message loop would.
   void DeliverPosted() {
     while (!posted.empty()) {
-      const int code = posted.front();
+      const qrx::ui::UpdateCode code = posted.front();
       posted.erase(posted.begin());
       model_->OnUpdate(code, nullptr);
     }
@@ -103,7 +103,7 @@ class FakeScreen : public qrx::ui::DialogScreen {
   std::map<int, bool> checks;
   std::map<int, std::string> texts;
   std::string caption;
-  std::vector<int> posted;
+  std::vector<qrx::ui::UpdateCode> posted;
   int focus = 0, redraws = 0, rebuilds = 0, handOffs = 0;
   qrx::ui::CursorKind cursor = qrx::ui::CursorKind::kArrow;
   bool pointerShown = true, captured = false, readoutOn = false;

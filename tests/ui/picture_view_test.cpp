@@ -3,6 +3,7 @@
 // drawing calls one frame makes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -12,6 +13,7 @@
 #include "plugin/plugin_state.h"
 #include "recording_canvas.h"
 #include "transform/fft_engine.h"
+#include "ui/picture_render.h"
 #include "ui/picture_view.h"
 
 namespace {
@@ -20,7 +22,7 @@ using namespace qrx::ui;
 using qrxtest::RecordingCanvas;
 
 // The picture at the template's size, FFT line 512 of a 720 x 576 frame.
-const SpectrumGeometry kG = {612, 322, 9818, 14727};
+const PictureGeometry kG = {612, 322, 9818, 14727};
 
 int Channel(uint32_t colour, int shift) { return static_cast<int>((colour >> shift) & 0xFF); }
 
@@ -73,12 +75,12 @@ TEST(SpectrumImage, SimdVersionsMatchTheReference) {
 }
 
 TEST(SpectrumGeometryTest, MappingsAndReadoutAtTheEdges) {
-  EXPECT_EQ(kG.ReadoutFx(0), 0);            // left edge
-  EXPECT_EQ(kG.ReadoutFy(kG.h / 2), 0);     // centre line
-  EXPECT_EQ(kG.ReadoutFy(0), -kG.V / 2);    // top
-  EXPECT_LT(kG.ReadoutFy(kG.h / 2 - 1), 0); // just above the centre: negative
+  EXPECT_EQ(kG.ReadoutFx(0), 0);             // left edge
+  EXPECT_EQ(kG.ReadoutFy(kG.h / 2), 0);      // centre line
+  EXPECT_EQ(kG.ReadoutFy(0), -kG.V / 2);     // top
+  EXPECT_LT(kG.ReadoutFy(kG.h / 2 - 1), 0);  // just above the centre: negative
   EXPECT_GT(kG.ReadoutFy(kG.h / 2 + 1), 0);
-  EXPECT_EQ(kG.X(kG.R / 2), kG.w);          // right edge
+  EXPECT_EQ(kG.X(kG.R / 2), kG.w);  // right edge
   EXPECT_EQ(kG.Y(0), kG.h / 2);
   EXPECT_EQ(kG.Y(-kG.V / 2), 0);
   for (int32_t x : {0, 1, 100, 305, 611}) EXPECT_NEAR(kG.X(kG.ReadoutFx(x)), x, 1) << x;
@@ -194,9 +196,12 @@ TEST(AxisLabels, LayoutAroundThePicture) {
   const int32_t Xv = view.left - 20, Hh = (view.bottom - view.top) / 2, Yc = view.top + Hh;
   std::vector<AxisLabel> units, vertical, horizontal;
   for (const AxisLabel& l : labels) {
-    if (l.text == "MHz") units.push_back(l);
-    else if (l.y == view.bottom + 8) horizontal.push_back(l);
-    else vertical.push_back(l);
+    if (l.text == "MHz")
+      units.push_back(l);
+    else if (l.y == view.bottom + 8)
+      horizontal.push_back(l);
+    else
+      vertical.push_back(l);
   }
   ASSERT_EQ(units.size(), 3u);
   EXPECT_EQ(units[0].x, Xv - 9);
@@ -239,9 +244,8 @@ class RenderTest : public ::testing::Test {
     qrx::FrameFormat f = {96, 64, 0, 0, 3};
     qrx::Start(&f);
     ASSERT_TRUE(qrx::ProcessingReady(s));
-    const qrx::FilterSpec list[] = {{1, 2000, 0, 300, 300, 3, -60, 0},
-                                    {0, 1000, 0, 200, 0, 2, -40, 1},
-                                    {1, 1000, 1500, 200, 300, 2, -40, 2}};
+    const qrx::FilterSpec list[] = {
+        {1, 2000, 0, 300, 300, 3, -60, 0}, {0, 1000, 0, 200, 0, 2, -40, 1}, {1, 1000, 1500, 200, 300, 2, -40, 2}};
     s.filters.Clear();
     for (const qrx::FilterSpec& spec : list) s.filters.Append(spec);
     s.settings.ProcEnable = 1;
@@ -256,21 +260,21 @@ class RenderTest : public ::testing::Test {
     canvas->Reset();
     qrx::PluginState& s = qrx::State();
     qrx::platform::ScopedLock lock(s.pluginLock);
-    view.Render(s, selected);
+    RenderPicture(view, s, selected);
     return canvas->calls;
   }
 
   RecordingCanvas* canvas = new RecordingCanvas;
-  SpectrumView view{std::unique_ptr<SpectrumCanvas>(canvas), 300, 150, Rect{0, 0, 300, 150}};
+  PictureView view{std::unique_ptr<PictureCanvas>(canvas), 300, 150, Rect{0, 0, 300, 150}};
 };
 
 TEST_F(RenderTest, SpectrumImageAndOutlines) {
   qrx::FftEngine& e = *qrx::State().pipeline.engine;
   // Something in the spectrum: a few bins of different size.
   for (int32_t i = 0; i < 40; ++i) e.Spectrum()[2 * (i * 37 % (e.Rows() * e.Pitch()))] = 10.0f * i;
-  const std::vector<std::string> expected = {"lock 129x64", "unlock", "blit",   "begin", "strip 65", "end",
-                                             "begin",       "strip 65", "end", "begin", "strip 65", "end",
-                                             "present"};
+  const std::vector<std::string> expected = {"frame",    "lock 129x64", "unlock", "blit",     "begin",
+                                             "strip 65", "end",         "begin",  "strip 65", "end",
+                                             "begin",    "strip 65",    "end",    "present"};
   EXPECT_EQ(Render(0), expected);
   // The image is the engine's display through the palette.
   std::vector<uint32_t> reference(129 * 64);
@@ -286,30 +290,71 @@ TEST_F(RenderTest, SpectrumImageAndOutlines) {
 
   // Processing off: the spectrum without outlines.
   qrx::State().settings.ProcEnable = 0;
-  EXPECT_EQ(Render(0), (std::vector<std::string>{"lock 129x64", "unlock", "blit", "present"}));
+  EXPECT_EQ(Render(0), (std::vector<std::string>{"frame", "lock 129x64", "unlock", "blit", "present"}));
   // An image that cannot be locked: not written, the rest goes on.
   canvas->lockFails = true;
-  EXPECT_EQ(Render(0), (std::vector<std::string>{"lock 129x64", "blit", "present"}));
+  EXPECT_EQ(Render(0), (std::vector<std::string>{"frame", "lock 129x64", "blit", "present"}));
 }
 
-TEST_F(RenderTest, MeshWhileRotating) {
+TEST_F(RenderTest, MeshWhileRotatingAndNothingWhileTheDeviceIsBusy) {
   qrx::State().viewRotating = 1;
   qrx::State().settings.AngleZ = 0;
   qrx::State().settings.AngleX = 0;
-  const std::vector<std::string> calls = Render(0);
-  ASSERT_EQ(calls.size(), 1u + 1 + 160 + 1 + 1);
-  EXPECT_EQ(calls[0], "clear 4278190080");  // opaque black
-  EXPECT_EQ(calls[1], "begin");
-  EXPECT_EQ(calls[2], "strip 100");
-  EXPECT_EQ(calls[61], "strip 100");  // the last of the 60 rows
-  EXPECT_EQ(calls[62], "strip 60");   // the first of the 100 columns
-  EXPECT_EQ(calls[162], "end");
-  EXPECT_EQ(calls[163], "present");
+  const std::vector<std::string> expected = {
+      "frame", "clear 4278190080", "begin", "list " + std::to_string(kMeshLineVertices), "end", "present"};
+  EXPECT_EQ(Render(0), expected);  // on opaque black, the grid's lines in one list
   // No mask has been published yet: the whole grid lies in the passing plane.
-  for (const auto& strip : canvas->strips)
-    for (const Vertex& v : strip) ASSERT_EQ(v.z, 0.0f);
-  EXPECT_EQ(canvas->strips[0][99].x, 299);  // the grid spans the picture
-  EXPECT_EQ(canvas->strips[59][0].y, 149);
+  ASSERT_EQ(canvas->lists.size(), 1u);
+  const std::vector<Vertex>& lines = canvas->lists[0];
+  EXPECT_EQ(lines[2 * 98 + 1].x, 299);  // the first row spans the picture
+  EXPECT_EQ(lines.back().y, 149);       // the last column reaches the bottom
+  // A device still busy with the last picture: this frame draws nothing.
+  canvas->busy = true;
+  EXPECT_EQ(Render(0), std::vector<std::string>{"frame"});
+  qrx::State().viewRotating = 0;
+  EXPECT_EQ(Render(0), std::vector<std::string>{"frame"});
+}
+
+// The 3-D view's lines are those of the 60 row strips and the 100 column
+// strips, in that order, with their colours; drawn with z = 0 whatever the
+// angles (pre-transformed vertices with a depth outside 0 ... 1 may be
+// clipped by the device).
+TEST(Mesh, DrawnAsTheStripsLinesWithDepthZero) {
+  std::vector<float> mask(64 * 32, 1.0f);
+  for (size_t i = 0; i < mask.size(); i += 5) mask[i] = 0.0f;  // deep notches all over
+  const int32_t w = 612, h = 322;
+  const int32_t angles[][2] = {{0, 0}, {30, 70}, {-90, 90}, {45, 10}, {90, 0}};
+  for (const auto& a : angles) {
+    auto* canvas = new RecordingCanvas;
+    PictureView view{std::unique_ptr<PictureCanvas>(canvas), w, h, Rect{0, 0, w, h}};
+    std::vector<Vertex> mesh(kMeshColumns * kMeshRows);
+    FillMesh(mesh.data(), mask.data(), 64, 32, 64, w, h);
+    view.DrawMesh(mesh.data(), a[0], a[1]);
+    // The strips the grid makes: rows, then columns (every 100th vertex).
+    std::vector<Vertex> expected;
+    const auto segment = [&](int32_t p, int32_t q) {
+      expected.push_back(mesh[p]);
+      expected.push_back(mesh[q]);
+    };
+    for (int32_t j = 0; j < kMeshRows; ++j)
+      for (int32_t i = 0; i + 1 < kMeshColumns; ++i) segment(j * kMeshColumns + i, j * kMeshColumns + i + 1);
+    for (int32_t i = 0; i < kMeshColumns; ++i)
+      for (int32_t j = 0; j + 1 < kMeshRows; ++j) segment(j * kMeshColumns + i, (j + 1) * kMeshColumns + i);
+    ASSERT_EQ(canvas->lists.size(), 1u);
+    const std::vector<Vertex>& drawn = canvas->lists[0];
+    ASSERT_EQ(drawn.size(), expected.size());
+    float deepest = 0.0f;
+    for (size_t n = 0; n < drawn.size(); ++n) {
+      SCOPED_TRACE(std::to_string(a[0]) + "/" + std::to_string(a[1]) + " vertex " + std::to_string(n));
+      ASSERT_TRUE(drawn[n].x == expected[n].x && drawn[n].y == expected[n].y && drawn[n].colour == expected[n].colour);
+      ASSERT_TRUE(drawn[n].z == 0.0f && drawn[n].rhw == 0.0f);
+      deepest = std::max(deepest, std::fabs(expected[n].z));
+    }
+    // The turned grid itself keeps its depth (the shade comes from it).
+    if (a[1] != 0) {
+      EXPECT_GT(deepest, 1.0f) << a[0] << "/" << a[1];
+    }
+  }
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ class ModelTest : public ::testing::Test {
   // The window as it opens: OnInitDialog, then the posted code-1 update.
   void OpenWindow() {
     model.Open();
-    screen.PostUpdate(1);
+    screen.PostUpdate(UpdateCode::kChannelChanged);
     screen.DeliverPosted();
   }
   static qrx::FilterSpec Live(int i) { return qrx::State().filters[i]; }
@@ -77,8 +77,8 @@ TEST_F(ModelTest, EnablingOnOpening) {
     std::vector<qrx::FilterSpec> list;
     bool editors, add, demo;
   } cases[] = {
-      {1, {}, false, true, true},       // empty list: no selection
-      {0, {kA}, false, false, false},   // processing off: only the switch and the FFT length
+      {1, {}, false, true, true},      // empty list: no selection
+      {0, {kA}, false, false, false},  // processing off: only the switch and the FFT length
       {1, {kA}, true, true, true},
   };
   for (const Case& c : cases) {
@@ -238,7 +238,7 @@ TEST_F(ModelTest, EditsAfterTheFrameThreadShortenedTheListChangeNothing) {
   EXPECT_EQ(qrx::State().filters.Count(), 1);
   EXPECT_EQ(Live(0).Fx, kB.Fx);
   EXPECT_EQ(Live(0).T, kB.T);
-  model.OnUpdate(1, nullptr);
+  model.OnUpdate(UpdateCode::kChannelChanged, nullptr);
   EXPECT_EQ(model.SelectedIndex(), 0);
   EXPECT_EQ(screen.rows.size(), 1u);
 }
@@ -283,7 +283,7 @@ TEST_F(ModelTest, EditsRaceChannelSwitchingFrames) {
     if (!screen.rows.empty()) screen.ClickCheck(0);
     if (i % 50 == 0) {
       SetState(1, {kA, kB, kC});  // as the frame thread's switch would
-      model.OnUpdate(1, nullptr);
+      model.OnUpdate(UpdateCode::kChannelChanged, nullptr);
     }
     if (i % 7 == 0) model.OnRemove();
     if (i % 3 == 0) qrx::ui::HandOffFilters(qrx::State());

@@ -10,7 +10,7 @@
 
 namespace qrxhost {
 
-class CairoCanvas : public qrx::ui::SpectrumCanvas {
+class CairoCanvas : public qrx::ui::PictureCanvas {
  public:
   // Draws on `cr` inside the picture's rectangle (x, y, width, height).
   CairoCanvas(cairo_t* cr, int32_t x, int32_t y, int32_t width, int32_t height);

@@ -85,7 +85,7 @@ int RunSpectrum(const SuggestRequest& r) {
   SetRgb(cr, kBackground);
   cairo_paint(cr);
   {
-    qrx::ui::SpectrumView spectrum(
+    qrx::ui::PictureView spectrum(
         std::make_unique<CairoCanvas>(cr, kView.left, kView.top, kView.right - kView.left, kView.bottom - kView.top),
         kView.right - kView.left, kView.bottom - kView.top, kView);
     // The average's display values, on the window's scale.

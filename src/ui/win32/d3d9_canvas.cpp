@@ -1,6 +1,9 @@
 // The spectrum's canvas on Direct3D 9 (see d3d9_canvas.h).
 #include "ui/win32/d3d9_canvas.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <cstring>
 
 namespace qrx {
@@ -13,6 +16,7 @@ constexpr UINT kSdkVersion = 31;
 constexpr DWORD kVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE;
 constexpr UINT kVertexBytes = sizeof(Vertex);
 constexpr DWORD kAllChannels = 15;
+constexpr UINT_PTR kControlSubclassId = 0x5078;
 
 using Direct3DCreate9Fn = IDirect3D9*(WINAPI*)(UINT);
 
@@ -21,9 +25,9 @@ using Direct3DCreate9Fn = IDirect3D9*(WINAPI*)(UINT);
 Direct3DCreate9Fn Direct3DCreate() {
   static Direct3DCreate9Fn create = [] {
     HMODULE library = LoadLibraryA("d3d9.dll");
-    return library != nullptr
-               ? reinterpret_cast<Direct3DCreate9Fn>(reinterpret_cast<void*>(GetProcAddress(library, "Direct3DCreate9")))
-               : nullptr;
+    return library != nullptr ? reinterpret_cast<Direct3DCreate9Fn>(
+                                    reinterpret_cast<void*>(GetProcAddress(library, "Direct3DCreate9")))
+                              : nullptr;
   }();
   return create;
 }
@@ -36,13 +40,18 @@ void Release(T*& object) {
 
 }  // namespace
 
+IDirect3D9* D3d9Canvas::OpenDirect3D() {
+  Direct3DCreate9Fn create = Direct3DCreate();
+  return create != nullptr ? create(kSdkVersion) : nullptr;
+}
+
 bool D3d9Canvas::RunningOnWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-D3d9Canvas::D3d9Canvas(HWND control, bool copyThroughGdi)
-    : control_(control), deviceWindow_(control), copyThroughGdi_(copyThroughGdi) {
+D3d9Canvas::D3d9Canvas(HWND control, bool copyThroughGdi, IDirect3D9* api)
+    : control_(control), deviceWindow_(control), copyThroughGdi_(copyThroughGdi), api_(api) {
   RECT client = {0, 0, 0, 0};
   GetClientRect(control, &client);
   width_ = client.right;
@@ -51,8 +60,13 @@ D3d9Canvas::D3d9Canvas(HWND control, bool copyThroughGdi)
     deviceWindow_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP, 0, 0, width_, height_, nullptr, nullptr,
                                     nullptr, nullptr);
     if (deviceWindow_ == nullptr) return;
+    const size_t pixels = static_cast<size_t>(width_) * height_;
+    spare_.resize(pixels);
+    latest_.resize(pixels);
+    painting_.resize(pixels);
+    subclassed_ = SetWindowSubclass(control_, &D3d9Canvas::ControlProc, kControlSubclassId,
+                                    reinterpret_cast<DWORD_PTR>(this)) != FALSE;
   }
-  if (Direct3DCreate9Fn create = Direct3DCreate()) api_ = create(kSdkVersion);
   // The window's client size; the hidden window is given the control's.
   present_.BackBufferWidth = copyThroughGdi_ ? width_ : 0;
   present_.BackBufferHeight = copyThroughGdi_ ? height_ : 0;
@@ -70,13 +84,14 @@ D3d9Canvas::D3d9Canvas(HWND control, bool copyThroughGdi)
 }
 
 D3d9Canvas::~D3d9Canvas() {
+  if (subclassed_) RemoveWindowSubclass(control_, &D3d9Canvas::ControlProc, kControlSubclassId);
   ReleaseDevice();
   Release(api_);
   if (copyThroughGdi_ && deviceWindow_ != nullptr) DestroyWindow(deviceWindow_);
 }
 
 void D3d9Canvas::CreateDevice() {
-  if (api_ == nullptr) return;
+  if (api_ == nullptr || deviceWindow_ == nullptr) return;
   D3DPRESENT_PARAMETERS parameters = present_;
   if (FAILED(api_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, deviceWindow_,
                                 D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_FPU_PRESERVE, &parameters, &device_))) {
@@ -93,21 +108,15 @@ void D3d9Canvas::CreateDevice() {
   device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
   device_->SetRenderState(D3DRS_ANTIALIASEDLINEENABLE, TRUE);
   device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer_);
-  if (SUCCEEDED(device_->CreateVertexBuffer(2 * width_ * kVertexBytes, 0, kVertexFormat, D3DPOOL_DEFAULT,
-                                            &vertexBuffer_, nullptr))) {
-    device_->SetStreamSource(0, vertexBuffer_, 0, kVertexBytes);
-    device_->SetFVF(kVertexFormat);
-    // The gathering room, made once, so the frames allocate nothing.
-    pending_.reserve(2 * static_cast<size_t>(width_));
-    pendingStrips_.reserve(static_cast<size_t>(width_));
-  } else {
-    vertexBuffer_ = nullptr;
-  }
+  device_->SetFVF(kVertexFormat);
+  D3DCAPS9 caps = {};
+  maxLinesPerDraw_ = SUCCEEDED(device_->GetDeviceCaps(&caps)) ? static_cast<int32_t>(caps.MaxPrimitiveCount) : 0;
+  // Every Direct3D 9 device takes at least this many.
+  if (maxLinesPerDraw_ <= 0) maxLinesPerDraw_ = 0xFFFF;
 }
 
 void D3d9Canvas::ReleaseDevice() {
   Release(image_);
-  Release(vertexBuffer_);
   Release(backBuffer_);
   Release(device_);
 }
@@ -118,8 +127,8 @@ bool D3d9Canvas::LockImage(int32_t width, int32_t height, uint32_t** pixels, int
     if (device_ != nullptr) {
       imageWidth_ = width;
       imageHeight_ = height;
-      if (FAILED(device_->CreateOffscreenPlainSurface(width, height, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &image_,
-                                                      nullptr)))
+      if (FAILED(
+              device_->CreateOffscreenPlainSurface(width, height, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &image_, nullptr)))
         image_ = nullptr;
     }
   }
@@ -145,41 +154,32 @@ void D3d9Canvas::Clear(uint32_t colour) {
 }
 
 void D3d9Canvas::BeginScene() {
-  if (device_ == nullptr || vertexBuffer_ == nullptr) return;
+  if (device_ == nullptr) return;
   device_->SetRenderState(D3DRS_COLORWRITEENABLE, kAllChannels);
   device_->BeginScene();
 }
 
-void D3d9Canvas::DrawLineStrip(const Vertex* vertices, int32_t count) {
-  if (device_ == nullptr || vertexBuffer_ == nullptr || count < 2) return;
-  // The buffer holds 2 x width vertices; a longer strip goes in pieces that
-  // share their end points.
-  const int32_t room = 2 * width_;
-  for (int32_t first = 0; first < count - 1; first += room - 1) {
-    const int32_t n = count - first < room ? count - first : room;
-    if (static_cast<int32_t>(pending_.size()) + n > room) FlushStrips();
-    pendingStrips_.emplace_back(static_cast<int32_t>(pending_.size()), n);
-    pending_.insert(pending_.end(), vertices + first, vertices + first + n);
+void D3d9Canvas::DrawLines(D3DPRIMITIVETYPE type, const Vertex* vertices, int32_t lines) {
+  // A strip continues from the last vertex of the call before; a list
+  // from the vertex after it.
+  const int32_t step = type == D3DPT_LINESTRIP ? 1 : 2;
+  for (int32_t first = 0; first < lines;) {
+    const int32_t n = std::min(lines - first, maxLinesPerDraw_);
+    device_->DrawPrimitiveUP(type, static_cast<UINT>(n), vertices + first * step, kVertexBytes);
+    first += n;
   }
 }
 
-void D3d9Canvas::FlushStrips() {
-  if (!pending_.empty()) {
-    void* data = nullptr;
-    const UINT bytes = static_cast<UINT>(pending_.size()) * kVertexBytes;
-    if (SUCCEEDED(vertexBuffer_->Lock(0, bytes, &data, 0))) {
-      std::memcpy(data, pending_.data(), bytes);
-      vertexBuffer_->Unlock();
-      for (const auto& strip : pendingStrips_) device_->DrawPrimitive(D3DPT_LINESTRIP, strip.first, strip.second - 1);
-    }
-  }
-  pending_.clear();
-  pendingStrips_.clear();
+void D3d9Canvas::DrawLineStrip(const Vertex* vertices, int32_t count) {
+  if (device_ != nullptr && count >= 2) DrawLines(D3DPT_LINESTRIP, vertices, count - 1);
+}
+
+void D3d9Canvas::DrawLineList(const Vertex* vertices, int32_t count) {
+  if (device_ != nullptr && count >= 2) DrawLines(D3DPT_LINELIST, vertices, count / 2);
 }
 
 void D3d9Canvas::EndScene() {
-  if (device_ == nullptr || vertexBuffer_ == nullptr) return;
-  FlushStrips();
+  if (device_ == nullptr) return;
   device_->EndScene();
   device_->SetRenderState(D3DRS_COLORWRITEENABLE, kAllChannels);
 }
@@ -188,8 +188,10 @@ void D3d9Canvas::Present() {
   if (device_ == nullptr) return;
   const HRESULT level = device_->TestCooperativeLevel();
   if (level == D3D_OK) {
-    if (copyThroughGdi_) CopyToControl();
-    else device_->Present(nullptr, nullptr, nullptr, nullptr);
+    if (copyThroughGdi_)
+      HandToControl(backBuffer_);
+    else
+      device_->Present(nullptr, nullptr, nullptr, nullptr);
   } else if (level == D3DERR_DEVICENOTRESET) {
     // Lost and now resettable: everything is made again from scratch; the
     // image follows with the next spectrum frame.
@@ -198,21 +200,51 @@ void D3d9Canvas::Present() {
   }
 }
 
-void D3d9Canvas::CopyToControl() {
-  if (backBuffer_ == nullptr) return;
+void D3d9Canvas::HandToControl(IDirect3DSurface9* picture) {
+  if (picture == nullptr || spare_.empty()) return;
   D3DLOCKED_RECT locked;
-  if (FAILED(backBuffer_->LockRect(&locked, nullptr, D3DLOCK_READONLY))) return;
+  if (FAILED(picture->LockRect(&locked, nullptr, D3DLOCK_READONLY))) return;
+  const size_t rowBytes = static_cast<size_t>(width_) * sizeof(uint32_t);
+  for (int32_t y = 0; y < height_; ++y)
+    std::memcpy(&spare_[static_cast<size_t>(y) * width_], static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch,
+                rowBytes);
+  picture->UnlockRect();
+  {
+    platform::ScopedLock lock(pictureLock_);
+    latest_.swap(spare_);
+    latestIsNew_ = true;
+  }
+  InvalidateRect(control_, nullptr, FALSE);
+}
+
+void D3d9Canvas::PaintControl() {
+  {
+    platform::ScopedLock lock(pictureLock_);
+    if (latestIsNew_) painting_.swap(latest_);
+    latestIsNew_ = false;
+  }
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(control_, &ps);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = locked.Pitch / 4;
+  info.bmiHeader.biWidth = width_;
   info.bmiHeader.biHeight = -height_;  // top line first
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
-  if (HDC dc = GetDC(control_)) {
-    SetDIBitsToDevice(dc, 0, 0, width_, height_, 0, 0, 0, height_, locked.pBits, &info, DIB_RGB_COLORS);
-    ReleaseDC(control_, dc);
+  SetDIBitsToDevice(dc, 0, 0, width_, height_, 0, 0, 0, height_, painting_.data(), &info, DIB_RGB_COLORS);
+  EndPaint(control_, &ps);
+}
+
+LRESULT CALLBACK D3d9Canvas::ControlProc(HWND hwnd, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR self) {
+  switch (message) {
+    case WM_PAINT:
+      reinterpret_cast<D3d9Canvas*>(self)->PaintControl();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // the picture covers the whole control
+    default:
+      return DefSubclassProc(hwnd, message, w, l);
   }
-  backBuffer_->UnlockRect();
 }
 
 }  // namespace win32

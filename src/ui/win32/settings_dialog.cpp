@@ -5,7 +5,9 @@
 #include <new>
 
 #include "plugin/plugin_state.h"
+#include "ui/deferred_canvas.h"
 #include "ui/dialog_ids.h"
+#include "ui/picture_render.h"
 #include "ui/win32/d3d9_canvas.h"
 
 namespace qrx {
@@ -45,10 +47,26 @@ LRESULT CALLBACK TableProc(HWND hwnd, UINT message, WPARAM w, LPARAM l, UINT_PTR
 }
 }  // namespace
 
+namespace {
+// The about box's picture, loaded once and kept. Set from here rather than
+// named in the template: a static control does not always free the image a
+// template gives it (Wine's never does), and every about box leaked one.
+HBITMAP AboutPicture() {
+  static const HBITMAP picture = LoadBitmapA(ModuleInstance(), MAKEINTRESOURCEA(IDB_ABOUT));
+  return picture;
+}
+}  // namespace
+
 bool AboutDialog::OnMessage(UINT message, WPARAM w, LPARAM, INT_PTR* result) {
   if (message == WM_INITDIALOG) {
+    SendDlgItemMessageA(hwnd_, IDC_ABOUT_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(AboutPicture()));
     *result = TRUE;
     return true;
+  }
+  if (message == WM_DESTROY) {
+    // The picture stays ours: the control must not free it with itself.
+    SendDlgItemMessageA(hwnd_, IDC_ABOUT_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0);
+    return false;
   }
   if (message == WM_COMMAND && (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL)) {
     EndDialog(hwnd_, LOWORD(w));
@@ -65,7 +83,7 @@ SettingsDialog::~SettingsDialog() = default;
 
 void SettingsDialog::PostChannelChanged() {
   const HWND w = window_.load();
-  if (w != nullptr) PostMessageA(w, MSG_DIALOG_UPDATE, 1, 0);
+  if (w != nullptr) PostMessageA(w, MSG_DIALOG_UPDATE, static_cast<WPARAM>(UpdateCode::kChannelChanged), 0);
 }
 
 void SettingsDialog::Open(void* parentWindow) {
@@ -110,9 +128,9 @@ bool SettingsDialog::OnMessage(UINT message, WPARAM w, LPARAM l, INT_PTR* result
       *result = OnInitDialog() ? TRUE : FALSE;
       return true;
     case MSG_DIALOG_UPDATE:
-      model_.OnUpdate(static_cast<int>(w), reinterpret_cast<const char*>(l));
+      model_.OnUpdate(static_cast<UpdateCode>(w), reinterpret_cast<const char*>(l));
       // A new stream or channel may bring another frequency scale.
-      if (w == 1) InvalidateRect(hwnd_, nullptr, TRUE);
+      if (static_cast<UpdateCode>(w) == UpdateCode::kChannelChanged) InvalidateRect(hwnd_, nullptr, TRUE);
       *result = 1;
       return true;
     case WM_PAINT:
@@ -167,7 +185,7 @@ bool SettingsDialog::OnInitDialog() {
   // takes from its queue; without the hook the window works without them.
   g_hookTarget = this;
   messageHook_ = SetWindowsHookExA(WH_GETMESSAGE, &SettingsDialog::DialogMessageHook, nullptr, GetCurrentThreadId());
-  Post(MSG_DIALOG_UPDATE, 1, 0);
+  Post(MSG_DIALOG_UPDATE, static_cast<WPARAM>(UpdateCode::kChannelChanged), 0);
   return true;
 }
 
@@ -195,11 +213,15 @@ void SettingsDialog::CreateSpectrumView() {
   RECT inOwner = client;
   MapWindowPoints(spectrum_, hwnd_, reinterpret_cast<POINT*>(&inOwner), 2);
   // A view that cannot be allocated stays null: the window works without it.
-  std::unique_ptr<SpectrumCanvas> canvas(new (std::nothrow) D3d9Canvas(spectrum_, D3d9Canvas::RunningOnWine()));
-  std::unique_ptr<SpectrumView> view;
+  // Under Wine the device is a software renderer, slower than a frame lasts
+  // for the 3-D view: the frames hand their drawing to a thread of its own.
+  const bool wine = D3d9Canvas::RunningOnWine();
+  std::unique_ptr<PictureCanvas> canvas(new (std::nothrow) D3d9Canvas(spectrum_, wine, D3d9Canvas::OpenDirect3D()));
+  if (canvas != nullptr && wine) canvas.reset(new (std::nothrow) DeferredCanvas(std::move(canvas)));
+  std::unique_ptr<PictureView> view;
   if (canvas != nullptr)
-    view.reset(new (std::nothrow) SpectrumView(std::move(canvas), client.right, client.bottom,
-                                               Rect{inOwner.left, inOwner.top, inOwner.right, inOwner.bottom}));
+    view.reset(new (std::nothrow) PictureView(std::move(canvas), client.right, client.bottom,
+                                              Rect{inOwner.left, inOwner.top, inOwner.right, inOwner.bottom}));
   {
     PluginState& s = State();
     platform::ScopedLock lock(s.pluginLock);
@@ -208,7 +230,7 @@ void SettingsDialog::CreateSpectrumView() {
   model_.SetSpectrumView(spectrumView_.get());
 }
 
-void SettingsDialog::RenderSpectrum() { spectrumView_->Render(State(), model_.SelectedIndex()); }
+void SettingsDialog::RenderSpectrum() { RenderPicture(*spectrumView_, State(), model_.SelectedIndex()); }
 
 void SettingsDialog::PaintAxisLabels() {
   PAINTSTRUCT ps;
@@ -241,12 +263,23 @@ LRESULT CALLBACK SettingsDialog::DialogMessageHook(int code, WPARAM removal, LPA
     const MSG* msg = reinterpret_cast<const MSG*>(message);
     InputMessage m;
     switch (msg->message) {
-      case WM_KEYDOWN: m.kind = InputMessage::kKeyDown; break;
-      case WM_KEYUP: m.kind = InputMessage::kKeyUp; break;
-      case WM_MOUSEMOVE: m.kind = InputMessage::kMouseMove; break;
-      case WM_LBUTTONDOWN: m.kind = InputMessage::kLeftDown; break;
-      case WM_LBUTTONUP: m.kind = InputMessage::kLeftUp; break;
-      default: break;
+      case WM_KEYDOWN:
+        m.kind = InputMessage::kKeyDown;
+        break;
+      case WM_KEYUP:
+        m.kind = InputMessage::kKeyUp;
+        break;
+      case WM_MOUSEMOVE:
+        m.kind = InputMessage::kMouseMove;
+        break;
+      case WM_LBUTTONDOWN:
+        m.kind = InputMessage::kLeftDown;
+        break;
+      case WM_LBUTTONUP:
+        m.kind = InputMessage::kLeftUp;
+        break;
+      default:
+        break;
     }
     if (m.kind != InputMessage::kOther) {
       m.onSpectrum = msg->hwnd != nullptr && msg->hwnd == self->spectrum_;
@@ -340,9 +373,8 @@ bool SettingsDialog::OnNotify(const NMHDR* header, INT_PTR* result) {
 }
 
 void SettingsDialog::OnDestroy() {
+  // A drag in progress and the readout's tracking end with the window.
   model_.Close();
-  // A drag in progress ends with the window: pointer shown, capture released.
-  model_.EndDrag();
   {
     PluginState& s = State();
     platform::ScopedLock lock(s.pluginLock);
@@ -410,7 +442,9 @@ void SettingsDialog::FocusEditor(int field) {
 
 void SettingsDialog::SelectItem(int comboId, int item) { ComboBox(Item(comboId)).SetCurSel(item); }
 
-void SettingsDialog::SetChecked(int id, bool checked) { CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED); }
+void SettingsDialog::SetChecked(int id, bool checked) {
+  CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
 
 void SettingsDialog::SetControlText(int id, const char* text) { SetDlgItemTextA(hwnd_, id, text); }
 
@@ -420,7 +454,7 @@ void SettingsDialog::FocusControl(int id) { SetFocus(Item(id)); }
 
 void SettingsDialog::SetCaption(const char* text) { SetWindowTextA(hwnd_, text); }
 
-void SettingsDialog::PostUpdate(int code) { Post(MSG_DIALOG_UPDATE, static_cast<WPARAM>(code), 0); }
+void SettingsDialog::PostUpdate(UpdateCode code) { Post(MSG_DIALOG_UPDATE, static_cast<WPARAM>(code), 0); }
 
 void SettingsDialog::RedrawAll() {
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -440,8 +474,10 @@ void SettingsDialog::SetSpectrumCursor(CursorKind cursor) {
 void SettingsDialog::ShowPointer(bool show) { ShowCursor(show ? TRUE : FALSE); }
 
 void SettingsDialog::CaptureMouse(bool capture) {
-  if (capture) SetCapture(spectrum_);
-  else if (GetCapture() == spectrum_) ReleaseCapture();
+  if (capture)
+    SetCapture(spectrum_);
+  else if (GetCapture() == spectrum_)
+    ReleaseCapture();
 }
 
 void SettingsDialog::TrackReadout(bool on) { spectrumTip_.TrackActivate(spectrum_, on); }

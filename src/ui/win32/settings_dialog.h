@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "plugin/window_hooks.h"
-#include "ui/settings_model.h"
 #include "ui/picture_view.h"
+#include "ui/settings_model.h"
 #include "ui/win32/controls.h"
 #include "ui/win32/numeric_edit.h"
 
@@ -53,7 +53,7 @@ class SettingsDialog : public Dialog, public DialogScreen, public WindowHooks {
   void EnableControl(int id, bool enabled) override;
   void FocusControl(int id) override;
   void SetCaption(const char* text) override;
-  void PostUpdate(int code) override;
+  void PostUpdate(UpdateCode code) override;
   void RedrawAll() override;
   void RebuildEngines() override;
   void HandOff() override;
@@ -96,7 +96,7 @@ class SettingsDialog : public Dialog, public DialogScreen, public WindowHooks {
   HHOOK messageHook_ = nullptr;
   HWND spectrum_ = nullptr;
   // Created and deleted under pluginLock; the frame thread draws through it.
-  std::unique_ptr<SpectrumView> spectrumView_;
+  std::unique_ptr<PictureView> spectrumView_;
   // The window handle as the frame thread sees it: non-null while open.
   std::atomic<HWND> window_{nullptr};
 };

@@ -24,9 +24,9 @@ class SettingsWindowTest : public ::testing::Test {
 
   void Open(int32_t procEnable, const std::string& filters, const std::string& x = "-100",
             const std::string& y = "-100") {
-    host.Begin({"[DIALOG]", "DlgWndPosX=" + x, "DlgWndPosY=" + y, "[GLOBAL]", "FFTLine=512", "AngleZ=30",
-                "AngleX=70", "DemoMode=0", "[1]", "ProcEnable=" + std::to_string(procEnable), "Filter=" + filters,
-                "[2]", "ProcEnable=1", "Filter=" + kFilterB});
+    host.Begin({"[DIALOG]", "DlgWndPosX=" + x, "DlgWndPosY=" + y, "[GLOBAL]", "FFTLine=512", "AngleZ=30", "AngleX=70",
+                "DemoMode=0", "[1]", "ProcEnable=" + std::to_string(procEnable), "Filter=" + filters, "[2]",
+                "ProcEnable=1", "Filter=" + kFilterB});
     host.StartFrames();
     host.WaitFrames(2);
     host.ShowDialog();
@@ -45,10 +45,9 @@ class SettingsWindowTest : public ::testing::Test {
   WindowHost host;
 };
 
-const std::initializer_list<int> kEditorsAndTable = {IDC_EDIT_FX, IDC_SPIN_FX, IDC_EDIT_FY, IDC_SPIN_FY,
-                                                     IDC_EDIT_WX, IDC_SPIN_WX, IDC_EDIT_WY, IDC_SPIN_WY,
-                                                     IDC_EDIT_O,  IDC_SPIN_O,  IDC_EDIT_S,  IDC_SPIN_S,
-                                                     IDC_SHAPE,   IDC_TABLE,   IDC_REMOVE};
+const std::initializer_list<int> kEditorsAndTable = {IDC_EDIT_FX, IDC_SPIN_FX, IDC_EDIT_FY, IDC_SPIN_FY, IDC_EDIT_WX,
+                                                     IDC_SPIN_WX, IDC_EDIT_WY, IDC_SPIN_WY, IDC_EDIT_O,  IDC_SPIN_O,
+                                                     IDC_EDIT_S,  IDC_SPIN_S,  IDC_SHAPE,   IDC_TABLE,   IDC_REMOVE};
 
 TEST_F(SettingsWindowTest, OpensWithTableCaptionAndScreenshot) {
   Open(1, kFilterA + kFilterB + kFilterC);
@@ -317,27 +316,42 @@ TEST_F(SettingsWindowTest, ProcessingOffAndDemoAsTheFramesShowThem) {
   EXPECT_NE(Saved().find("DemoMode=1\r\n"), std::string::npos);
 }
 
+// What the modal about box showed: its texts and its picture's size.
+std::string g_aboutTexts;
+BITMAP g_aboutPicture;
+
+void CALLBACK ReadAndCloseAboutBox(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HWND about = GetActiveWindow();
+  const HGDIOBJ picture =
+      reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(about, IDC_ABOUT_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0));
+  GetObjectA(picture, sizeof(g_aboutPicture), &g_aboutPicture);
+  ForEachChildWindow(about, [](HWND w) {
+    char text[64] = {};
+    GetWindowTextA(w, text, sizeof(text));
+    g_aboutTexts += std::string(text) + "|";
+  });
+  SendMessageA(about, WM_COMMAND, IDOK, 0);
+}
+
 TEST_F(SettingsWindowTest, AboutBox) {
   Open(1, kFilterA);
-  static std::string texts;
+  std::string& texts = g_aboutTexts;
+  BITMAP& shown = g_aboutPicture;
   texts.clear();
+  shown = BITMAP();
   // The box is modal: a timer of this thread reads it and closes it.
-  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    HWND about = GetActiveWindow();
-    EnumChildWindows(
-        about,
-        [](HWND w, LPARAM) -> BOOL {
-          char text[64] = {};
-          GetWindowTextA(w, text, sizeof(text));
-          texts += std::string(text) + "|";
-          return TRUE;
-        },
-        0);
-    SendMessageA(about, WM_COMMAND, IDOK, 0);
-  });
+  SetTimer(nullptr, 0, 300, &ReadAndCloseAboutBox);
   host.Click(IDC_ABOUT);
   EXPECT_NE(texts.find(Cp1251(L"QRX_FreqFilter плагин|Ver.1.01|OK|")), std::string::npos) << texts;
+  // The picture is the module's bitmap.
+  HBITMAP resource = LoadBitmapA(GetModuleHandleA("QRX_FreqFilter.dll"), MAKEINTRESOURCEA(IDB_ABOUT));
+  BITMAP expected = {};
+  GetObjectA(resource, sizeof(expected), &expected);
+  DeleteObject(resource);
+  EXPECT_GT(expected.bmWidth, 0);
+  EXPECT_EQ(shown.bmWidth, expected.bmWidth);
+  EXPECT_EQ(shown.bmHeight, expected.bmHeight);
   EXPECT_NE(host.Dialog(), nullptr);
 }
 
@@ -364,6 +378,132 @@ TEST_F(SettingsWindowTest, EditsRaceFrames) {
   const std::string saved = Saved();
   EXPECT_NE(saved.find("[1]\r\nProcEnable=1\r\nFilter=En:"), std::string::npos) << saved;
   EXPECT_NE(saved.find("[2]\r\nProcEnable=1\r\nFilter=En:"), std::string::npos) << saved;
+}
+
+// A tooltip's picture as it paints itself, and its size.
+struct TipPicture {
+  int width = 0, height = 0;
+  std::vector<uint32_t> pixels;
+  bool operator==(const TipPicture& o) const { return width == o.width && height == o.height && pixels == o.pixels; }
+};
+TipPicture PictureOf(HWND tip) {
+  TipPicture p;
+  RECT r;
+  GetClientRect(tip, &r);
+  p.width = r.right;
+  p.height = r.bottom;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = p.width;
+  info.bmiHeader.biHeight = -p.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC memory = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  SendMessageA(tip, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+  p.pixels.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + p.width * p.height);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  return p;
+}
+
+// A balloon made here, with the given title and icon, the text and the
+// place of the window's balloon: what the window's should look like.
+TipPicture ReferenceBalloon(HWND owner, const std::string& text, POINT at, const wchar_t* title, WPARAM icon) {
+  HWND tip =
+      CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_BALLOON, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, nullptr, nullptr);
+  TOOLINFOA tool = {};
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  tool.uFlags = TTF_IDISHWND | TTF_TRACK | TTF_ABSOLUTE;
+  tool.lpszText = const_cast<char*>(text.c_str());
+  SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+  if (title != nullptr) SendMessageW(tip, TTM_SETTITLEW, icon, reinterpret_cast<LPARAM>(title));
+  SendMessageA(tip, TTM_TRACKPOSITION, 0, MAKELPARAM(at.x, at.y));
+  SendMessageA(tip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
+  const TipPicture picture = PictureOf(tip);
+  DestroyWindow(tip);
+  return picture;
+}
+
+// Every editor refuses a bad value with the balloon: the range message
+// under the title "Ошибка" with the error icon (the balloon looks exactly
+// like one made so, and not like one with another icon or no title); the
+// filter keeps its value.
+TEST_F(SettingsWindowTest, BalloonTitleIconAndRangeForEveryEditor) {
+  Open(1, kFilterA);
+  struct Case {
+    int edit;
+    const char* typed;
+    const wchar_t* message;
+    int column;
+    const char* kept;
+  } cases[] = {
+      {IDC_EDIT_FX, "-1", L"Значение должно быть числом от 0 до 9999", 1, "2301"},
+      {IDC_EDIT_FY, "5-", L"Значение должно быть числом от -9999 до 9999", 2, "0"},
+      {IDC_EDIT_WX, "x", L"Значение должно быть числом от 0 до 9999", 3, "300"},
+      {IDC_EDIT_WY, "\b", L"Значение должно быть числом от 0 до 9999", 4, "300"},
+      {IDC_EDIT_O, "21", L"Значение должно быть числом от 1 до 20", 5, "3"},
+      {IDC_EDIT_S, "-161", L"Значение должно быть числом от -160 до 20", 6, "-60"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.edit);
+    host.Focus(c.edit);
+    host.Type(c.typed);
+    host.Key(VK_RETURN);
+    HWND balloon = host.VisibleBalloon();
+    ASSERT_NE(balloon, nullptr);
+    const std::string text = Cp1251(c.message);
+    EXPECT_EQ(WindowHost::BalloonText(balloon), text);
+    const TipPicture shown = PictureOf(balloon);
+    RECT box;
+    GetWindowRect(host.Item(c.edit), &box);
+    const POINT corner = {box.right, box.bottom};
+    EXPECT_TRUE(shown == ReferenceBalloon(host.Dialog(), text, corner, L"Ошибка", TTI_ERROR));
+    if (c.edit == IDC_EDIT_FX) {
+      EXPECT_FALSE(shown == ReferenceBalloon(host.Dialog(), text, corner, L"Ошибка", TTI_WARNING));
+      EXPECT_FALSE(shown == ReferenceBalloon(host.Dialog(), text, corner, nullptr, 0));
+    }
+    EXPECT_EQ(host.Cell(0, c.column), c.kept);
+    host.Key(VK_ESCAPE);
+    EXPECT_EQ(host.Text(c.edit), c.kept);
+    EXPECT_EQ(host.VisibleBalloon(), nullptr);
+  }
+}
+
+// The table's small-image list only sets the rows' height: 1 pixel wide and
+// a sixth of the screen's vertical pixels per inch high (16 at 96 dpi), no
+// images; it goes with the window.
+TEST_F(SettingsWindowTest, RowHeightImageList) {
+  Open(1, kFilterA + kFilterB);
+  HWND table = host.Item(IDC_TABLE);
+  HIMAGELIST list = reinterpret_cast<HIMAGELIST>(SendMessageA(table, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+  ASSERT_NE(list, nullptr);
+  HDC dc = GetDC(host.Dialog());
+  const int rowHeight = GetDeviceCaps(dc, LOGPIXELSY) / 6;
+  ReleaseDC(host.Dialog(), dc);
+  int width = 0, height = 0;
+  ImageList_GetIconSize(list, &width, &height);
+  RECT row = {};
+  row.left = LVIR_BOUNDS;
+  SendMessageA(table, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row));
+  struct Row {
+    const char* what;
+    int actual, expected;
+  } rows[] = {
+      {"image width", width, 1},
+      {"image height", height, rowHeight},
+      {"images", ImageList_GetImageCount(list), 0},
+  };
+  for (const Row& r : rows) EXPECT_EQ(r.actual, r.expected) << r.what;
+  EXPECT_GE(row.bottom - row.top, rowHeight);
+  host.Click(IDC_CLOSE);
+  host.Pump(50);
+  ASSERT_EQ(host.Dialog(), nullptr);
+  EXPECT_FALSE(ImageList_GetIconSize(list, &width, &height)) << "destroyed with the window";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
@@ -21,6 +22,22 @@
 #include "ui/dialog_ids.h"
 
 namespace qrxtest {
+
+// Windows enumerated with a lambda: the system calls a function of its own
+// calling convention (stdcall on 32-bit Windows), which a lambda is not.
+template <class F>
+BOOL CALLBACK CallForWindow(HWND w, LPARAM f) {
+  (*reinterpret_cast<F*>(f))(w);
+  return TRUE;
+}
+template <class F>
+void ForEachThreadWindow(F f) {
+  EnumThreadWindows(GetCurrentThreadId(), &CallForWindow<F>, reinterpret_cast<LPARAM>(&f));
+}
+template <class F>
+void ForEachChildWindow(HWND parent, F f) {
+  EnumChildWindows(parent, &CallForWindow<F>, reinterpret_cast<LPARAM>(&f));
+}
 
 // Code page 1251 texts the tests compare with.
 inline std::string Cp1251(const wchar_t* text) {
@@ -121,16 +138,11 @@ class WindowHost {
   // The settings windows owned by the host window (one while open).
   std::vector<HWND> Dialogs() const {
     std::vector<HWND> found;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM p) -> BOOL {
-          char cls[32];
-          GetClassNameA(w, cls, sizeof(cls));
-          if (std::string(cls) == "#32770" && GetDlgItem(w, IDC_TABLE) != nullptr)
-            reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    ForEachThreadWindow([&found](HWND w) {
+      char cls[32];
+      GetClassNameA(w, cls, sizeof(cls));
+      if (std::string(cls) == "#32770" && GetDlgItem(w, IDC_TABLE) != nullptr) found.push_back(w);
+    });
     return found;
   }
   HWND Dialog() const {
@@ -237,22 +249,14 @@ class WindowHost {
   // A visible tooltip of this thread: a balloon (the numeric edits' errors)
   // or a plain one (the spectrum's readout); null when none shows.
   static HWND VisibleTooltip(bool balloon) {
-    struct Search {
-      bool balloon;
-      HWND found;
-    } search = {balloon, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM p) -> BOOL {
-          Search* s = reinterpret_cast<Search*>(p);
-          char cls[32];
-          GetClassNameA(w, cls, sizeof(cls));
-          const bool isBalloon = (GetWindowLongA(w, GWL_STYLE) & TTS_BALLOON) != 0;
-          if (std::string(cls) == TOOLTIPS_CLASSA && IsWindowVisible(w) && isBalloon == s->balloon) s->found = w;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND found = nullptr;
+    ForEachThreadWindow([&](HWND w) {
+      char cls[32];
+      GetClassNameA(w, cls, sizeof(cls));
+      const bool isBalloon = (GetWindowLongA(w, GWL_STYLE) & TTS_BALLOON) != 0;
+      if (std::string(cls) == TOOLTIPS_CLASSA && IsWindowVisible(w) && isBalloon == balloon) found = w;
+    });
+    return found;
   }
   HWND VisibleBalloon() const { return VisibleTooltip(true); }
   static std::string BalloonText(HWND balloon) {

@@ -1,0 +1,38 @@
+// The display values with AVX2: the body of display_kernels_impl.h over the
+// Avx2 lanes, compiled for that target only; chosen at run time on
+// processors that have it.
+#include "platform/simd_target.h"
+#include "transform/display_kernels.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+
+#include <cmath>
+
+QRX_BEGIN_TARGET_AVX2
+#include "platform/simd_lanes_avx2.h"
+#include "transform/display_kernels_impl.h"
+
+namespace qrx {
+namespace display {
+
+void LogMagnitudeAvx2(const float* row, float* out, int32_t count, float scale) {
+  const int32_t done = LogMagnitudeBlocks<simd::Avx2Lanes>(row, out, count, scale);
+  LogMagnitudeScalar(row + 2 * done, out + done, count - done, scale);
+}
+
+}  // namespace display
+}  // namespace qrx
+QRX_END_TARGET
+
+#else
+
+namespace qrx {
+namespace display {
+void LogMagnitudeAvx2(const float* row, float* out, int32_t count, float scale) {
+  LogMagnitudeScalar(row, out, count, scale);
+}
+}  // namespace display
+}  // namespace qrx
+
+#endif

@@ -9,6 +9,15 @@
 // Swap (re <-> im in every lane); NegRe, NegIm, NegAll (sign flips);
 // AddSub(x, y) = (x.re - y.re, x.im + y.im); Transpose(in rows, out rows):
 // W x W complex transpose between W spectrum rows and W block elements.
+//
+// The transform is the reference's decimation in frequency, butterfly for
+// butterfly; what changes is the order of visits. Two stages are done per
+// load of four elements (stages 2q and q on elements j, j + q, j + 2q,
+// j + 3q), a transform with an odd number of stages starts with one stage
+// alone, and once a block of the scratch is small enough for the first-level
+// cache all its remaining stages are done before the next block. Inputs come
+// straight from the spectrum in the first pass and outputs go straight to
+// their bit-reversed places in the last one.
 #pragma once
 
 #include <cstdint>
@@ -25,116 +34,181 @@ inline typename V::Vec MulTwiddle(typename V::Vec t, typename V::Vec wre, typena
   return V::AddSub(V::Mul(t, wre), V::Mul(V::Swap(t), wim));
 }
 
+// t * (-direction i): the parts exchanged and one negated, no multiply (the
+// reference's stage of half-span 2).
 template <class V>
-inline void TwiddleButterfly(float* pa, float* pb, typename V::Vec wre, typename V::Vec wim) {
-  const typename V::Vec a = V::Load(pa);
-  const typename V::Vec b = V::Load(pb);
-  V::Store(pa, V::Add(a, b));
-  V::Store(pb, MulTwiddle<V>(V::Sub(a, b), wre, wim));
+inline typename V::Vec QuarterTurn(typename V::Vec t, int32_t direction) {
+  const typename V::Vec s = V::Swap(t);
+  return direction > 0 ? V::NegIm(s) : V::NegRe(s);
 }
 
-// ComplexFft on every lane; tw: FillStageTwiddles(n, direction).
+// The twiddles of the stage with half-span `half` in FillStageTwiddles(n):
+// the stages follow one another from n/2 down, `half` elements each.
+inline const float* StageTable(const float* tw, int32_t n, int32_t half) {
+  return tw + 2 * static_cast<size_t>(n - 2 * half);
+}
+
 template <class V>
-void BlockFft(float* d, int32_t n, int32_t direction, const float* tw) {
+struct Quad {
+  typename V::Vec x0, x1, x2, x3;
+};
+
+// A twiddle broadcast over the lanes.
+template <class V>
+struct Twiddle {
+  typename V::Vec re, im;
+  explicit Twiddle(const float* w) : re(V::Set1(w[0])), im(V::Set1(w[1])) {}
+};
+
+// Stages 2q and q (q >= 4, both from tables) on elements j, j + q, j + 2q,
+// j + 3q of a block of 4q: a = w_2q[j], b = w_2q[j + q], c = w_q[j].
+template <class V>
+inline void TwoStages(Quad<V>& x, const Twiddle<V>& a, const Twiddle<V>& b, const Twiddle<V>& c) {
   using Vec = typename V::Vec;
-  constexpr int32_t E = V::kFloats;
-  for (int32_t m = n; m >= 2; m /= 2) {
-    const int32_t half = m / 2;
-    if (half == 1) {
-      for (int32_t s = 0; s < n; s += 2) {
-        float* pa = d + s * E;
-        const Vec a = V::Load(pa), b = V::Load(pa + E);
-        V::Store(pa, V::Add(a, b));
-        V::Store(pa + E, V::Sub(a, b));
+  const Vec y0 = V::Add(x.x0, x.x2);
+  const Vec y2 = MulTwiddle<V>(V::Sub(x.x0, x.x2), a.re, a.im);
+  const Vec y1 = V::Add(x.x1, x.x3);
+  const Vec y3 = MulTwiddle<V>(V::Sub(x.x1, x.x3), b.re, b.im);
+  x.x0 = V::Add(y0, y1);
+  x.x1 = MulTwiddle<V>(V::Sub(y0, y1), c.re, c.im);
+  x.x2 = V::Add(y2, y3);
+  x.x3 = MulTwiddle<V>(V::Sub(y2, y3), c.re, c.im);
+}
+
+// The last two stages on elements p .. p + 3: half-span 2 (w_0 = 1 without
+// a multiply, w_1 = -direction i) and half-span 1 (no twiddle).
+template <class V>
+inline void LastTwoStages(Quad<V>& x, int32_t direction) {
+  using Vec = typename V::Vec;
+  const Vec y0 = V::Add(x.x0, x.x2);
+  const Vec y2 = V::Sub(x.x0, x.x2);
+  const Vec y1 = V::Add(x.x1, x.x3);
+  const Vec y3 = QuarterTurn<V>(V::Sub(x.x1, x.x3), direction);
+  x.x0 = V::Add(y0, y1);
+  x.x1 = V::Sub(y0, y1);
+  x.x2 = V::Add(y2, y3);
+  x.x3 = V::Sub(y2, y3);
+}
+
+// Every stage of an n-point ComplexFft (n >= 4, a power of two) on the
+// block scratch d. The first pass takes element e of the input from in(e);
+// the last pass hands out(r, x) the four results that belong at natural
+// indices r, r + n/2, r + n/4 and r + 3n/4 (x0 .. x3), so that no reversal
+// swap is needed. In between the data live in d.
+template <class V, class In, class Out>
+class FusedFft {
+ public:
+  using Vec = typename V::Vec;
+  static constexpr int32_t E = V::kFloats;
+  // Blocks of this many elements or fewer are finished one at a time.
+  static constexpr int32_t kLeafElements = 16384 / (4 * E);
+
+  FusedFft(float* d, int32_t n, int32_t direction, const FftPassTables& t, In in, Out out)
+      : d_(d), n_(n), direction_(direction), tw_(t.stageTwiddles), rev_(t.quarterReversal), in_(in), out_(out) {}
+
+  void Run() {
+    int32_t stages = 0;
+    while ((1 << stages) < n_) ++stages;
+    if (n_ == 4) {
+      Quad<V> x = {in_(0), in_(1), in_(2), in_(3)};
+      Finish(x, 0);
+    } else if (stages & 1) {
+      // One stage alone leaves blocks whose stage count is even.
+      const int32_t half = n_ / 2;
+      const float* w = StageTable(tw_, n_, half);
+      for (int32_t j = 0; j < half; ++j) {
+        const Vec a = in_(j), b = in_(j + half);
+        V::Store(At(j), V::Add(a, b));
+        V::Store(At(j + half), MulTwiddle<V>(V::Sub(a, b), V::Set1(w[2 * j]), V::Set1(w[2 * j + 1])));
       }
-    } else if (half == 2) {
-      for (int32_t s = 0; s < n; s += 4) {
-        float* p = d + s * E;
-        const Vec a0 = V::Load(p), b0 = V::Load(p + 2 * E);
-        V::Store(p, V::Add(a0, b0));
-        V::Store(p + 2 * E, V::Sub(a0, b0));
-        const Vec a1 = V::Load(p + E), b1 = V::Load(p + 3 * E);
-        V::Store(p + E, V::Add(a1, b1));
-        // Times -direction * i: exchange the parts and negate one.
-        const Vec t = V::Swap(V::Sub(a1, b1));
-        V::Store(p + 3 * E, direction > 0 ? V::NegIm(t) : V::NegRe(t));
-      }
+      Block(0, half);
+      Block(half, half);
     } else {
-      const int32_t blocks = n / m;
-      if (blocks >= 4) {
-        // Deep stages: one twiddle serves many blocks; broadcast it once.
-        for (int32_t j = 0; j < half; ++j) {
-          const Vec wre = V::Set1(tw[2 * j]), wim = V::Set1(tw[2 * j + 1]);
-          for (int32_t s = j; s < n; s += m) TwiddleButterfly<V>(d + s * E, d + (s + half) * E, wre, wim);
-        }
-      } else {
-        for (int32_t s0 = 0; s0 < n; s0 += m) {
-          float* pa = d + s0 * E;
-          float* pb = d + (s0 + half) * E;
-          for (int32_t j = 0; j < half; ++j) {
-            TwiddleButterfly<V>(pa + j * E, pb + j * E, V::Set1(tw[2 * j]), V::Set1(tw[2 * j + 1]));
-          }
-        }
+      const int32_t q = n_ / 4;
+      const float* wa = StageTable(tw_, n_, 2 * q);
+      const float* wc = StageTable(tw_, n_, q);
+      for (int32_t j = 0; j < q; ++j) {
+        Quad<V> x = {in_(j), in_(j + q), in_(j + 2 * q), in_(j + 3 * q)};
+        TwoStages<V>(x, Twiddle<V>(wa + 2 * j), Twiddle<V>(wa + 2 * (j + q)), Twiddle<V>(wc + 2 * j));
+        StoreQuad(x, j, q);
       }
-      tw += 2 * half;
+      for (int32_t t = 0; t < 4; ++t) Block(t * q, q);
     }
   }
+
+ private:
+  float* At(int32_t e) const { return d_ + static_cast<size_t>(e) * E; }
+
+  void StoreQuad(const Quad<V>& x, int32_t e, int32_t q) const {
+    V::Store(At(e), x.x0);
+    V::Store(At(e + q), x.x1);
+    V::Store(At(e + 2 * q), x.x2);
+    V::Store(At(e + 3 * q), x.x3);
+  }
+
+  void Finish(Quad<V>& x, int32_t p) {
+    LastTwoStages<V>(x, direction_);
+    out_(rev_[p / 4], x);
+  }
+
+  // The remaining stages (half-span size/2 down to 1) of the block of
+  // `size` elements from `start`; size is a power of 4.
+  void Block(int32_t start, int32_t size) {
+    if (size > kLeafElements) {
+      Pass(start, size, size / 4);
+      for (int32_t t = 0; t < 4; ++t) Block(start + t * (size / 4), size / 4);
+      return;
+    }
+    for (int32_t q = size / 4; q >= 4; q /= 4) Pass(start, size, q);
+    for (int32_t p = start; p < start + size; p += 4) {
+      Quad<V> x = {V::Load(At(p)), V::Load(At(p + 1)), V::Load(At(p + 2)), V::Load(At(p + 3))};
+      Finish(x, p);
+    }
+  }
+
+  // Stages 2q and q on every block of 4q elements in [start, start + size).
+  // The twiddles depend on j only, so they are broadcast once for all blocks.
+  void Pass(int32_t start, int32_t size, int32_t q) {
+    const float* wa = StageTable(tw_, n_, 2 * q);
+    const float* wc = StageTable(tw_, n_, q);
+    for (int32_t j = 0; j < q; ++j) {
+      const Twiddle<V> a(wa + 2 * j), b(wa + 2 * (j + q)), c(wc + 2 * j);
+      for (int32_t s = start + j; s < start + size; s += 4 * q) {
+        Quad<V> x = {V::Load(At(s)), V::Load(At(s + q)), V::Load(At(s + 2 * q)), V::Load(At(s + 3 * q))};
+        TwoStages<V>(x, a, b, c);
+        StoreQuad(x, s, q);
+      }
+    }
+  }
+
+  float* d_;
+  int32_t n_;
+  int32_t direction_;
+  const float* tw_;
+  const int32_t* rev_;
+  In in_;
+  Out out_;
+};
+
+template <class V, class In, class Out>
+inline void RunFusedFft(float* d, int32_t n, int32_t direction, const FftPassTables& t, In in, Out out) {
+  FusedFft<V, In, Out>(d, n, direction, t, in, out).Run();
 }
 
+// The first `lanes` complex elements at p as a vector, the other lanes zero.
 template <class V>
-void BlockSwap(float* d, const int32_t* pairs, int32_t count) {
-  constexpr int32_t E = V::kFloats;
-  for (int32_t p = 0; p < count; ++p) {
-    const int32_t i = pairs[2 * p], j = pairs[2 * p + 1];
-    if (i == j) continue;
-    const typename V::Vec a = V::Load(d + i * E), b = V::Load(d + j * E);
-    V::Store(d + i * E, b);
-    V::Store(d + j * E, a);
-  }
+inline typename V::Vec LoadLanes(const float* p, int32_t lanes) {
+  alignas(32) float t[V::kFloats] = {};
+  for (int32_t i = 0; i < 2 * lanes; ++i) t[i] = p[i];
+  return V::LoadU(t);
 }
 
+// Writes the first `lanes` complex elements of v to p.
 template <class V>
-void BlockScaledSwap(float* d, const int32_t* pairs, int32_t count, float factor) {
-  constexpr int32_t E = V::kFloats;
-  const typename V::Vec f = V::Set1(factor);
-  for (int32_t p = 0; p < count; ++p) {
-    const int32_t i = pairs[2 * p], j = pairs[2 * p + 1];
-    const typename V::Vec a = V::Load(d + i * E), b = V::Load(d + j * E);
-    V::Store(d + i * E, V::Mul(f, b));
-    V::Store(d + j * E, V::Mul(f, a));
-  }
-}
-
-template <class V>
-void BlockGatherColumns(const float* spectrum, int32_t pitch, int32_t k, int32_t count, int32_t M,
-                        float* s) {
-  constexpr int32_t E = V::kFloats;
-  const float* src = spectrum + 2 * k;
-  const int32_t stride = 2 * pitch;
-  int32_t m = 0;
-  for (; m + 1 < count; m += 2) {
-    V::Store(s + m * E, V::LoadU(src + m * stride));
-    V::Store(s + (m + 1) * E, V::NegAll(V::LoadU(src + (m + 1) * stride)));
-  }
-  if (m < count) {
-    V::Store(s + m * E, V::LoadU(src + m * stride));
-    ++m;
-  }
-  const typename V::Vec zero = V::Zero();
-  for (; m < M; ++m) V::Store(s + m * E, zero);
-}
-
-template <class V>
-void BlockScatterColumns(float* spectrum, int32_t pitch, int32_t k, int32_t count, const float* s) {
-  constexpr int32_t E = V::kFloats;
-  float* dst = spectrum + 2 * k;
-  const int32_t stride = 2 * pitch;
-  int32_t m = 0;
-  for (; m + 1 < count; m += 2) {
-    V::StoreU(dst + m * stride, V::Load(s + m * E));
-    V::StoreU(dst + (m + 1) * stride, V::NegAll(V::Load(s + (m + 1) * E)));
-  }
-  if (m < count) V::StoreU(dst + m * stride, V::Load(s + m * E));
+inline void StoreLanes(float* p, typename V::Vec v, int32_t lanes) {
+  alignas(32) float t[V::kFloats];
+  V::StoreU(t, v);
+  for (int32_t i = 0; i < 2 * lanes; ++i) p[i] = t[i];
 }
 
 // The split step on every lane, element 0 included; w: FillSplitTwiddles.
@@ -154,8 +228,8 @@ void BlockSplit(float* z, int32_t N, int32_t b, const float* w) {
     const Vec h1 = V::Mul(half, V::Add(A, V::NegIm(B)));
     const Vec h2 = V::Mul(c2v, V::Add(V::Swap(A), V::NegIm(V::Swap(B))));
     const Vec wre = V::Set1(w[2 * (k - 1)]), wim = V::Set1(w[2 * (k - 1) + 1]);
-    const Vec g = V::Mul(wre, h2);             // (wre h2r, wre h2i)
-    const Vec v = V::Mul(wim, V::Swap(h2));    // (wim h2i, wim h2r)
+    const Vec g = V::Mul(wre, h2);           // (wre h2r, wre h2i)
+    const Vec v = V::Mul(wim, V::Swap(h2));  // (wim h2i, wim h2r)
     V::Store(pk, V::AddSub(V::Add(h1, g), v));
     // (h1r - wre h2r + wim h2i, -h1i + wre h2i + wim h2r); at k = N/4 this
     // overwrites the value above, as in the reference.
@@ -173,17 +247,42 @@ void BlockSplit(float* z, int32_t N, int32_t b, const float* w) {
   }
 }
 
+// The half-length transform of a row block from s into natural order in
+// nat, every result multiplied by `factor` when scaled. halfN >= 2.
+template <class V, bool kScaled>
+void RowHalfTransform(float* s, float* nat, int32_t halfN, int32_t direction, const FftPassTables& t, float factor) {
+  using Vec = typename V::Vec;
+  constexpr int32_t E = V::kFloats;
+  const Vec f = V::Set1(factor);
+  auto scaled = [f](Vec v) { return kScaled ? V::Mul(f, v) : v; };
+  if (halfN == 2) {  // one butterfly of half-span 1
+    const Vec a = V::Load(s), b = V::Load(s + E);
+    V::Store(nat, scaled(V::Add(a, b)));
+    V::Store(nat + E, scaled(V::Sub(a, b)));
+    return;
+  }
+  auto in = [s](int32_t e) { return V::Load(s + static_cast<size_t>(e) * E); };
+  const int32_t q = halfN / 4;
+  auto out = [nat, q, scaled](int32_t r, const Quad<V>& x) {
+    V::Store(nat + static_cast<size_t>(r) * E, scaled(x.x0));
+    V::Store(nat + static_cast<size_t>(r + 2 * q) * E, scaled(x.x1));
+    V::Store(nat + static_cast<size_t>(r + q) * E, scaled(x.x2));
+    V::Store(nat + static_cast<size_t>(r + 3 * q) * E, scaled(x.x3));
+  };
+  RunFusedFft<V>(s, halfN, direction, t, in, out);
+}
+
 template <class V>
 void BlockRowForward(float* rows, int32_t pitch, int32_t N, float* s, const FftPassTables& t) {
   constexpr int32_t E = V::kFloats;
   constexpr int32_t W = V::kLanes;
   const int32_t halfN = N / 2;
   const int32_t stride = 2 * pitch;
+  float* nat = s + static_cast<size_t>(halfN + 1) * E;
   for (int32_t j = 0; j < halfN; j += W) V::Transpose(rows + 2 * j, stride, s + j * E, E);
-  BlockFft<V>(s, halfN, -1, t.stageTwiddles);
-  BlockSwap<V>(s, t.pairs, t.pairCount);
-  BlockSplit<V>(s, N, +1, t.splitTwiddles);
-  for (int32_t j = 0; j < halfN; j += W) V::Transpose(s + j * E, E, rows + 2 * j, stride);
+  RowHalfTransform<V, false>(s, nat, halfN, -1, t, 1.0f);
+  BlockSplit<V>(nat, N, +1, t.splitTwiddles);
+  for (int32_t j = 0; j < halfN; j += W) V::Transpose(nat + j * E, E, rows + 2 * j, stride);
   // Element 0 holds (R[0], R[N/2]) in its two parts.
   for (int32_t c = 0; c < W; ++c) {
     float* row = rows + c * stride;
@@ -199,6 +298,7 @@ void BlockRowInverse(float* rows, int32_t pitch, int32_t N, float* s, const FftP
   constexpr int32_t W = V::kLanes;
   const int32_t halfN = N / 2;
   const int32_t stride = 2 * pitch;
+  float* nat = s + static_cast<size_t>(halfN + 1) * E;
   for (int32_t j = 0; j < halfN; j += W) V::Transpose(rows + 2 * j, stride, s + j * E, E);
   for (int32_t c = 0; c < W; ++c) {
     float* row = rows + c * stride;
@@ -207,27 +307,98 @@ void BlockRowInverse(float* rows, int32_t pitch, int32_t N, float* s, const FftP
     row[2 * halfN + 1] = 0.0f;
   }
   BlockSplit<V>(s, N, -1, t.splitTwiddles);
-  BlockFft<V>(s, halfN, +1, t.stageTwiddles);
-  BlockScaledSwap<V>(s, t.pairs, t.pairCount, 2.0f / static_cast<float>(N));
-  for (int32_t j = 0; j < halfN; j += W) V::Transpose(s + j * E, E, rows + 2 * j, stride);
+  RowHalfTransform<V, true>(s, nat, halfN, +1, t, 2.0f / static_cast<float>(N));
+  for (int32_t j = 0; j < halfN; j += W) V::Transpose(nat + j * E, E, rows + 2 * j, stride);
+}
+
+// Columns k .. k + lanes - 1 of the spectrum, row by row.
+template <class V>
+class ColumnAccess {
+ public:
+  using Vec = typename V::Vec;
+  ColumnAccess(float* spectrum, int32_t pitch, int32_t k, int32_t lanes)
+      : base_(spectrum + 2 * static_cast<size_t>(k)), stride_(2 * static_cast<size_t>(pitch)), lanes_(lanes) {}
+  // Row m, negated when m is odd (the centring of the vertical axis).
+  Vec Get(int32_t m) const {
+    const float* p = base_ + stride_ * static_cast<size_t>(m);
+    const Vec v = lanes_ == V::kLanes ? V::LoadU(p) : LoadLanes<V>(p, lanes_);
+    return (m & 1) ? V::NegAll(v) : v;
+  }
+  void Put(int32_t m, Vec v) const {
+    float* p = base_ + stride_ * static_cast<size_t>(m);
+    if (m & 1) v = V::NegAll(v);
+    if (lanes_ == V::kLanes) {
+      V::StoreU(p, v);
+    } else {
+      StoreLanes<V>(p, v, lanes_);
+    }
+  }
+
+ private:
+  float* base_;
+  size_t stride_;
+  int32_t lanes_;
+};
+
+// M = 2: one butterfly of half-span 1, its output already in natural order.
+template <class V>
+void ColumnPair(const ColumnAccess<V>& col, int32_t count, int32_t H, int32_t direction) {
+  using Vec = typename V::Vec;
+  const Vec a = count > 0 ? col.Get(0) : V::Zero();
+  const Vec b = count > 1 ? col.Get(1) : V::Zero();
+  Vec r0 = V::Add(a, b), r1 = V::Sub(a, b);
+  if (direction < 0) {
+    const Vec f = V::Set1(0.5f);
+    r0 = V::Mul(f, r0);
+    r1 = V::Mul(f, r1);
+  }
+  if (H > 0) col.Put(0, r0);
+  if (H > 1) col.Put(1, r1);
 }
 
 template <class V>
-void BlockColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t H, int32_t M, float* s,
+void BlockColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
                         const FftPassTables& t) {
-  BlockGatherColumns<V>(spectrum, pitch, k, H, M, s);
-  BlockFft<V>(s, M, +1, t.stageTwiddles);
-  BlockSwap<V>(s, t.pairs, t.pairCount);
-  BlockScatterColumns<V>(spectrum, pitch, k, M, s);
+  const ColumnAccess<V> col(spectrum, pitch, k, lanes);
+  if (M == 2) {
+    ColumnPair<V>(col, H, M, +1);
+    return;
+  }
+  // Rows from H on are the transform's zero padding.
+  auto in = [&col, H](int32_t m) { return m < H ? col.Get(m) : V::Zero(); };
+  const int32_t q = M / 4;
+  auto out = [&col, q](int32_t r, const Quad<V>& x) {
+    col.Put(r, x.x0);
+    col.Put(r + 2 * q, x.x1);
+    col.Put(r + q, x.x2);
+    col.Put(r + 3 * q, x.x3);
+  };
+  RunFusedFft<V>(s, M, +1, t, in, out);
 }
 
 template <class V>
-void BlockColumnInverse(float* spectrum, int32_t pitch, int32_t k, int32_t H, int32_t M, float* s,
+void BlockColumnInverse(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
                         const FftPassTables& t) {
-  BlockGatherColumns<V>(spectrum, pitch, k, M, M, s);
-  BlockFft<V>(s, M, -1, t.stageTwiddles);
-  BlockScaledSwap<V>(s, t.pairs, t.pairCount, 1.0f / static_cast<float>(M));
-  BlockScatterColumns<V>(spectrum, pitch, k, H, s);
+  using Vec = typename V::Vec;
+  const ColumnAccess<V> col(spectrum, pitch, k, lanes);
+  if (M == 2) {
+    ColumnPair<V>(col, M, H, -1);
+    return;
+  }
+  const Vec f = V::Set1(1.0f / static_cast<float>(M));
+  auto in = [&col](int32_t m) { return col.Get(m); };
+  const int32_t q = M / 4;
+  // Only rows below H are written back; the scaling is the reversal swap's.
+  auto put = [&col, H, f](int32_t m, Vec v) {
+    if (m < H) col.Put(m, V::Mul(f, v));
+  };
+  auto out = [&put, q](int32_t r, const Quad<V>& x) {
+    put(r, x.x0);
+    put(r + 2 * q, x.x1);
+    put(r + q, x.x2);
+    put(r + 3 * q, x.x3);
+  };
+  RunFusedFft<V>(s, M, -1, t, in, out);
 }
 
 }  // namespace

@@ -38,8 +38,7 @@ double Hamming(int32_t i, int32_t P) {
 struct WindowFactors {
   double* r = nullptr;
   double* s = nullptr;
-  WindowFactors(int32_t L, int32_t H)
-      : r(new (std::nothrow) double[L]), s(new (std::nothrow) double[H]) {
+  WindowFactors(int32_t L, int32_t H) : r(new (std::nothrow) double[L]), s(new (std::nothrow) double[H]) {
     if (!r || !s) return;
     for (int32_t n = 0; n < L; ++n) r[n] = Hamming(n, L);
     for (int32_t m = 0; m < H; ++m) s[m] = Hamming(m, H);
@@ -53,8 +52,8 @@ struct WindowFactors {
 
 }  // namespace
 
-FftEngine::FftEngine(int32_t lineLength, int32_t height, int32_t rowLength, int32_t columnLength,
-                     int32_t layout, int32_t workerCount) {
+FftEngine::FftEngine(int32_t lineLength, int32_t height, int32_t rowLength, int32_t columnLength, int32_t layout,
+                     int32_t workerCount) {
   L_ = lineLength;
   H_ = height;
   layout_ = layout;
@@ -77,7 +76,43 @@ FftEngine::FftEngine(int32_t lineLength, int32_t height, int32_t rowLength, int3
   std::memset(spectrum_, 0, spectrumBytes);
   rowPairCount_ = BitReversePairs(rowPairs_, N_ / 2);
   colPairCount_ = BitReversePairs(colPairs_, M_);
-  usable_ = CreateWorkers();
+  usable_ = BuildPassTables() && CreateWorkers();
+}
+
+// Twiddles and reversal tables of every pass, from the same functions the
+// reference's recurrences are written in, so they hold exactly its values.
+bool FftEngine::BuildPassTables() {
+  const int32_t halfN = N_ / 2;
+  const size_t rowTw = 2 * static_cast<size_t>(StageTwiddleCount(halfN));
+  const size_t splitTw = 2 * static_cast<size_t>(N_ / 4);
+  const size_t colTw = 2 * static_cast<size_t>(StageTwiddleCount(M_));
+  const int32_t rowQuarter = halfN / 4 > 0 ? halfN / 4 : 1;
+  const int32_t colQuarter = M_ / 4 > 0 ? M_ / 4 : 1;
+  const size_t floats = 2 * (rowTw + splitTw + colTw) + 8;
+  const size_t bytes = floats * sizeof(float) + static_cast<size_t>(rowQuarter + colQuarter) * sizeof(int32_t);
+  tableStore_ = platform::AlignedAlloc(bytes);
+  if (!tableStore_) return false;
+  float* f = static_cast<float*>(tableStore_);
+  for (int i = 0; i < 2; ++i) {
+    const int32_t direction = i == 0 ? 1 : -1;
+    // The row kernel runs the half-length transform with the opposite sign.
+    FillStageTwiddles(f, halfN, -direction);
+    rowTables_[i].stageTwiddles = f;
+    f += rowTw;
+    FillSplitTwiddles(f, N_, direction);
+    rowTables_[i].splitTwiddles = f;
+    f += splitTw;
+    FillStageTwiddles(f, M_, direction);
+    colTables_[i].stageTwiddles = f;
+    colTables_[i].splitTwiddles = nullptr;
+    f += colTw;
+  }
+  int32_t* q = reinterpret_cast<int32_t*>(static_cast<float*>(tableStore_) + floats);
+  ReversedIndices(q, rowQuarter);
+  rowTables_[0].quarterReversal = rowTables_[1].quarterReversal = q;
+  ReversedIndices(q + rowQuarter, colQuarter);
+  colTables_[0].quarterReversal = colTables_[1].quarterReversal = q + rowQuarter;
+  return true;
 }
 
 bool FftEngine::SizesUsable() const {
@@ -93,14 +128,14 @@ bool FftEngine::CreateWorkers() {
     int32_t first = 0, count = 0;
     WorkerShare(H_, workerCount_, t, &first, &count);
     if (count == 0) break;
-    rowWorkers_[t] = new (std::nothrow) CFFTRowThread(this, first, count);
+    rowWorkers_[t] = new (std::nothrow) CFFTRowThread(this, t, first, count);
     if (!rowWorkers_[t] || !rowWorkers_[t]->IsUsable()) return false;
   }
   for (int32_t t = 0; t < workerCount_; ++t) {
     int32_t first = 0, count = 0;
     WorkerShare(bins_, workerCount_, t, &first, &count);
     if (count == 0) break;
-    colWorkers_[t] = new (std::nothrow) CFFTColThread(this, first, count);
+    colWorkers_[t] = new (std::nothrow) CFFTColThread(this, t, first, count);
     if (!colWorkers_[t] || !colWorkers_[t]->IsUsable()) return false;
   }
   return true;
@@ -127,6 +162,7 @@ FftEngine::~FftEngine() {
   platform::AlignedFree(inverseWindow_);
   platform::AlignedFree(rowPairs_);
   platform::AlignedFree(colPairs_);
+  platform::AlignedFree(tableStore_);
 }
 
 bool FftEngine::IsUsable() const { return usable_; }
@@ -162,8 +198,7 @@ void FftEngine::BuildInverseWindow(int32_t type) {
   platform::AlignedFree(inverseWindow_);
   inverseWindow_ = nullptr;
   WindowFactors f(L_, H_);
-  inverseWindow_ =
-      static_cast<float*>(platform::AlignedAlloc(static_cast<size_t>(H_) * L_ * sizeof(float)));
+  inverseWindow_ = static_cast<float*>(platform::AlignedAlloc(static_cast<size_t>(H_) * L_ * sizeof(float)));
   if (!inverseWindow_ || !f.ok()) {
     platform::AlignedFree(inverseWindow_);
     inverseWindow_ = nullptr;
@@ -224,9 +259,10 @@ void FftEngine::SelectKernels() {
   kernels_[1] = avx ? sse : nullptr;
 }
 
-void FftEngine::Transform(int32_t direction) {
+void FftEngine::Transform(int32_t direction, RowStage* stage) {
   if (!usable_ || (direction != 1 && direction != -1)) return;
   SelectKernels();
+  rowStage_ = stage;
   if (direction == 1) {
     RunPhase(false, direction);
     RunPhase(true, direction);
@@ -234,6 +270,7 @@ void FftEngine::Transform(int32_t direction) {
     RunPhase(true, direction);
     RunPhase(false, direction);
   }
+  rowStage_ = nullptr;
 }
 
 // Starts the workers of one kind and waits for all of them. After a
@@ -243,8 +280,7 @@ void FftEngine::RunPhase(bool columns, int32_t direction) {
   platform::Event done[kMaxWorkers];
   int count = 0;
   for (int i = 0; i < kMaxWorkers; ++i) {
-    FftWorker* w = columns ? static_cast<FftWorker*>(colWorkers_[i])
-                           : static_cast<FftWorker*>(rowWorkers_[i]);
+    FftWorker* w = columns ? static_cast<FftWorker*>(colWorkers_[i]) : static_cast<FftWorker*>(rowWorkers_[i]);
     if (!w) break;
     done[count++] = w->ResumeThread(direction);
   }

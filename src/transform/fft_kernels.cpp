@@ -76,6 +76,16 @@ int32_t BitReversePairs(int32_t* pairs, int32_t n) {
   return count;
 }
 
+void ReversedIndices(int32_t* out, int32_t n) {
+  int32_t bits = 0;
+  while ((1 << bits) < n) ++bits;
+  for (int32_t j = 0; j < n; ++j) {
+    int32_t r = 0;
+    for (int32_t b = 0; b < bits; ++b) r |= ((j >> b) & 1) << (bits - 1 - b);
+    out[j] = r;
+  }
+}
+
 StageRotation MakeStageRotation(int32_t half, int32_t direction) {
   const double theta = static_cast<double>(kPi) / half;
   const double c = std::cos(theta);
@@ -192,8 +202,7 @@ void RealRowFft(float* row, int32_t N, int32_t direction, const int32_t* pairs, 
   }
 }
 
-void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count, int32_t M,
-                  float* scratch) {
+void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count, int32_t M, float* scratch) {
   const float* src = spectrum + 2 * k;
   const int32_t stride = 2 * pitch;
   int32_t m = 0;
@@ -214,8 +223,7 @@ void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count
   }
 }
 
-void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count,
-                   const float* scratch) {
+void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count, const float* scratch) {
   float* dst = spectrum + 2 * k;
   const int32_t stride = 2 * pitch;
   for (int32_t m = 0; m < count; ++m) {

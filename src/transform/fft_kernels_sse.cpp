@@ -47,17 +47,16 @@ void RowForward(float* rows, int32_t pitch, int32_t N, float* s, const FftPassTa
 void RowInverse(float* rows, int32_t pitch, int32_t N, float* s, const FftPassTables& t) {
   BlockRowInverse<SseVec>(rows, pitch, N, s, t);
 }
-void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t H, int32_t M, float* s,
+void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
                    const FftPassTables& t) {
-  BlockColumnForward<SseVec>(sp, pitch, k, H, M, s, t);
+  BlockColumnForward<SseVec>(sp, pitch, k, lanes, H, M, s, t);
 }
-void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t H, int32_t M, float* s,
+void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
                    const FftPassTables& t) {
-  BlockColumnInverse<SseVec>(sp, pitch, k, H, M, s, t);
+  BlockColumnInverse<SseVec>(sp, pitch, k, lanes, H, M, s, t);
 }
 
-const BlockKernels kSseKernels = {SseVec::kLanes, RowForward, RowInverse, ColumnForward,
-                                  ColumnInverse};
+const BlockKernels kSseKernels = {SseVec::kLanes, RowForward, RowInverse, ColumnForward, ColumnInverse};
 
 }  // namespace
 

@@ -6,7 +6,7 @@
 //
 // V provides: Vec; kLanes (W); kFloats (2 W); Load/Store (aligned scratch),
 // LoadU/StoreU (spectrum); Add, Sub, Mul; Set1, SetPair(re, im), Zero;
-// Swap (re <-> im in every lane); NegRe, NegIm, NegAll (sign flips);
+// Swap (re <-> im in every lane); NegRe, NegIm, NegAll (sign flips); Xor;
 // AddSub(x, y) = (x.re - y.re, x.im + y.im); Transpose(in rows, out rows):
 // W x W complex transpose between W spectrum rows and W block elements.
 //
@@ -91,10 +91,12 @@ inline void LastTwoStages(Quad<V>& x, int32_t direction) {
 }
 
 // Every stage of an n-point ComplexFft (n >= 4, a power of two) on the
-// block scratch d. The first pass takes element e of the input from in(e);
-// the last pass hands out(r, x) the four results that belong at natural
-// indices r, r + n/2, r + n/4 and r + 3n/4 (x0 .. x3), so that no reversal
-// swap is needed. In between the data live in d.
+// block scratch d. The first pass takes its inputs from in: in.Quad(j, q, x)
+// gives elements j, j + q, j + 2q, j + 3q of the transform's input,
+// in.Pair(j, h, a, b) elements j and j + h. The last pass hands out(r, x)
+// the four results that belong at natural indices r, r + n/2, r + n/4 and
+// r + 3n/4 (x0 .. x3), so that no reversal swap is needed. In between the
+// data live in d.
 template <class V, class In, class Out>
 class FusedFft {
  public:
@@ -103,23 +105,26 @@ class FusedFft {
   // Blocks of this many elements or fewer are finished one at a time.
   static constexpr int32_t kLeafElements = 16384 / (4 * E);
 
-  FusedFft(float* d, int32_t n, int32_t direction, const FftPassTables& t, In in, Out out)
+  FusedFft(float* d, int32_t n, int32_t direction, const FftPassTables& t, const In& in, const Out& out)
       : d_(d), n_(n), direction_(direction), tw_(t.stageTwiddles), rev_(t.quarterReversal), in_(in), out_(out) {}
 
-  void Run() {
+  void Run() const {
     int32_t stages = 0;
     while ((1 << stages) < n_) ++stages;
+    float* const d = d_;
     if (n_ == 4) {
-      Quad<V> x = {in_(0), in_(1), in_(2), in_(3)};
+      Quad<V> x;
+      in_.Quad(0, 1, x);
       Finish(x, 0);
     } else if (stages & 1) {
       // One stage alone leaves blocks whose stage count is even.
       const int32_t half = n_ / 2;
       const float* w = StageTable(tw_, n_, half);
       for (int32_t j = 0; j < half; ++j) {
-        const Vec a = in_(j), b = in_(j + half);
-        V::Store(At(j), V::Add(a, b));
-        V::Store(At(j + half), MulTwiddle<V>(V::Sub(a, b), V::Set1(w[2 * j]), V::Set1(w[2 * j + 1])));
+        Vec a, b;
+        in_.Pair(j, half, a, b);
+        V::Store(At(d, j), V::Add(a, b));
+        V::Store(At(d, j + half), MulTwiddle<V>(V::Sub(a, b), V::Set1(w[2 * j]), V::Set1(w[2 * j + 1])));
       }
       Block(0, half);
       Block(half, half);
@@ -128,55 +133,61 @@ class FusedFft {
       const float* wa = StageTable(tw_, n_, 2 * q);
       const float* wc = StageTable(tw_, n_, q);
       for (int32_t j = 0; j < q; ++j) {
-        Quad<V> x = {in_(j), in_(j + q), in_(j + 2 * q), in_(j + 3 * q)};
+        Quad<V> x;
+        in_.Quad(j, q, x);
         TwoStages<V>(x, Twiddle<V>(wa + 2 * j), Twiddle<V>(wa + 2 * (j + q)), Twiddle<V>(wc + 2 * j));
-        StoreQuad(x, j, q);
+        StoreQuad(d, x, j, q);
       }
       for (int32_t t = 0; t < 4; ++t) Block(t * q, q);
     }
   }
 
  private:
-  float* At(int32_t e) const { return d_ + static_cast<size_t>(e) * E; }
+  static float* At(float* d, int32_t e) { return d + static_cast<size_t>(e) * E; }
 
-  void StoreQuad(const Quad<V>& x, int32_t e, int32_t q) const {
-    V::Store(At(e), x.x0);
-    V::Store(At(e + q), x.x1);
-    V::Store(At(e + 2 * q), x.x2);
-    V::Store(At(e + 3 * q), x.x3);
+  static void StoreQuad(float* d, const Quad<V>& x, int32_t e, int32_t q) {
+    V::Store(At(d, e), x.x0);
+    V::Store(At(d, e + q), x.x1);
+    V::Store(At(d, e + 2 * q), x.x2);
+    V::Store(At(d, e + 3 * q), x.x3);
   }
 
-  void Finish(Quad<V>& x, int32_t p) {
+  void Finish(Quad<V>& x, int32_t p) const {
     LastTwoStages<V>(x, direction_);
     out_(rev_[p / 4], x);
   }
 
   // The remaining stages (half-span size/2 down to 1) of the block of
   // `size` elements from `start`; size is a power of 4.
-  void Block(int32_t start, int32_t size) {
+  void Block(int32_t start, int32_t size) const {
     if (size > kLeafElements) {
       Pass(start, size, size / 4);
       for (int32_t t = 0; t < 4; ++t) Block(start + t * (size / 4), size / 4);
       return;
     }
     for (int32_t q = size / 4; q >= 4; q /= 4) Pass(start, size, q);
+    float* const d = d_;
+    const int32_t* const rev = rev_;
+    const int32_t direction = direction_;
     for (int32_t p = start; p < start + size; p += 4) {
-      Quad<V> x = {V::Load(At(p)), V::Load(At(p + 1)), V::Load(At(p + 2)), V::Load(At(p + 3))};
-      Finish(x, p);
+      Quad<V> x = {V::Load(At(d, p)), V::Load(At(d, p + 1)), V::Load(At(d, p + 2)), V::Load(At(d, p + 3))};
+      LastTwoStages<V>(x, direction);
+      out_(rev[p / 4], x);
     }
   }
 
   // Stages 2q and q on every block of 4q elements in [start, start + size).
   // The twiddles depend on j only, so they are broadcast once for all blocks.
-  void Pass(int32_t start, int32_t size, int32_t q) {
+  void Pass(int32_t start, int32_t size, int32_t q) const {
     const float* wa = StageTable(tw_, n_, 2 * q);
     const float* wc = StageTable(tw_, n_, q);
+    float* const d = d_;
     for (int32_t j = 0; j < q; ++j) {
       const Twiddle<V> a(wa + 2 * j), b(wa + 2 * (j + q)), c(wc + 2 * j);
       for (int32_t s = start + j; s < start + size; s += 4 * q) {
-        Quad<V> x = {V::Load(At(s)), V::Load(At(s + q)), V::Load(At(s + 2 * q)), V::Load(At(s + 3 * q))};
+        Quad<V> x = {V::Load(At(d, s)), V::Load(At(d, s + q)), V::Load(At(d, s + 2 * q)), V::Load(At(d, s + 3 * q))};
         TwoStages<V>(x, a, b, c);
-        StoreQuad(x, s, q);
+        StoreQuad(d, x, s, q);
       }
     }
   }
@@ -186,14 +197,31 @@ class FusedFft {
   int32_t direction_;
   const float* tw_;
   const int32_t* rev_;
-  In in_;
-  Out out_;
+  const In& in_;
+  const Out& out_;
 };
 
 template <class V, class In, class Out>
-inline void RunFusedFft(float* d, int32_t n, int32_t direction, const FftPassTables& t, In in, Out out) {
+inline void RunFusedFft(float* d, int32_t n, int32_t direction, const FftPassTables& t, const In& in, const Out& out) {
   FusedFft<V, In, Out>(d, n, direction, t, in, out).Run();
 }
+
+// Elements of a block scratch as the first pass's input.
+template <class V>
+struct ScratchInput {
+  const float* s;
+  typename V::Vec Get(int32_t e) const { return V::Load(s + static_cast<size_t>(e) * V::kFloats); }
+  void Pair(int32_t j, int32_t h, typename V::Vec& a, typename V::Vec& b) const {
+    a = Get(j);
+    b = Get(j + h);
+  }
+  void Quad(int32_t j, int32_t q, qrx::Quad<V>& x) const {
+    x.x0 = Get(j);
+    x.x1 = Get(j + q);
+    x.x2 = Get(j + 2 * q);
+    x.x3 = Get(j + 3 * q);
+  }
+};
 
 // The first `lanes` complex elements at p as a vector, the other lanes zero.
 template <class V>
@@ -247,28 +275,45 @@ void BlockSplit(float* z, int32_t N, int32_t b, const float* w) {
   }
 }
 
+// The results of a transform multiplied by a factor, or left as they are.
+// (Small structs rather than lambdas here and below: GCC does not carry a
+// function's target attribute into the lambdas defined in it.)
+template <class V, bool kScaled>
+struct Scaling {
+  typename V::Vec factor;
+  typename V::Vec operator()(typename V::Vec v) const { return kScaled ? V::Mul(factor, v) : v; }
+};
+
+// The last pass's results of a row block into natural order.
+template <class V, bool kScaled>
+struct NaturalOutput {
+  float* nat;
+  size_t quarter;  // floats of n/4 elements
+  Scaling<V, kScaled> scaled;
+  void operator()(int32_t r, const Quad<V>& x) const {
+    float* p = nat + static_cast<size_t>(r) * V::kFloats;
+    V::Store(p, scaled(x.x0));
+    V::Store(p + 2 * quarter, scaled(x.x1));
+    V::Store(p + quarter, scaled(x.x2));
+    V::Store(p + 3 * quarter, scaled(x.x3));
+  }
+};
+
 // The half-length transform of a row block from s into natural order in
 // nat, every result multiplied by `factor` when scaled. halfN >= 2.
 template <class V, bool kScaled>
 void RowHalfTransform(float* s, float* nat, int32_t halfN, int32_t direction, const FftPassTables& t, float factor) {
   using Vec = typename V::Vec;
   constexpr int32_t E = V::kFloats;
-  const Vec f = V::Set1(factor);
-  auto scaled = [f](Vec v) { return kScaled ? V::Mul(f, v) : v; };
+  const Scaling<V, kScaled> scaled = {V::Set1(factor)};
   if (halfN == 2) {  // one butterfly of half-span 1
     const Vec a = V::Load(s), b = V::Load(s + E);
     V::Store(nat, scaled(V::Add(a, b)));
     V::Store(nat + E, scaled(V::Sub(a, b)));
     return;
   }
-  auto in = [s](int32_t e) { return V::Load(s + static_cast<size_t>(e) * E); };
-  const int32_t q = halfN / 4;
-  auto out = [nat, q, scaled](int32_t r, const Quad<V>& x) {
-    V::Store(nat + static_cast<size_t>(r) * E, scaled(x.x0));
-    V::Store(nat + static_cast<size_t>(r + 2 * q) * E, scaled(x.x1));
-    V::Store(nat + static_cast<size_t>(r + q) * E, scaled(x.x2));
-    V::Store(nat + static_cast<size_t>(r + 3 * q) * E, scaled(x.x3));
-  };
+  const ScratchInput<V> in = {s};
+  const NaturalOutput<V, kScaled> out = {nat, static_cast<size_t>(halfN / 4) * E, scaled};
   RunFusedFft<V>(s, halfN, direction, t, in, out);
 }
 
@@ -311,38 +356,77 @@ void BlockRowInverse(float* rows, int32_t pitch, int32_t N, float* s, const FftP
   for (int32_t j = 0; j < halfN; j += W) V::Transpose(nat + j * E, E, rows + 2 * j, stride);
 }
 
-// Columns k .. k + lanes - 1 of the spectrum, row by row.
-template <class V>
+// Columns k .. k + lanes - 1 of the spectrum, row by row (kFull: lanes =
+// W). Odd rows are negated on the way in and out (the centring of the
+// vertical axis).
+template <class V, bool kFull>
 class ColumnAccess {
  public:
   using Vec = typename V::Vec;
-  ColumnAccess(float* spectrum, int32_t pitch, int32_t k, int32_t lanes)
-      : base_(spectrum + 2 * static_cast<size_t>(k)), stride_(2 * static_cast<size_t>(pitch)), lanes_(lanes) {}
-  // Row m, negated when m is odd (the centring of the vertical axis).
-  Vec Get(int32_t m) const {
-    const float* p = base_ + stride_ * static_cast<size_t>(m);
-    const Vec v = lanes_ == V::kLanes ? V::LoadU(p) : LoadLanes<V>(p, lanes_);
-    return (m & 1) ? V::NegAll(v) : v;
+  ColumnAccess(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t M)
+      : base_(spectrum + 2 * static_cast<size_t>(k)),
+        stride_(2 * static_cast<size_t>(pitch)),
+        lanes_(lanes),
+        quarter_(M / 4) {
+    flip_[0] = V::Zero();
+    flip_[1] = V::Set1(-0.0f);
   }
-  void Put(int32_t m, Vec v) const {
-    float* p = base_ + stride_ * static_cast<size_t>(m);
-    if (m & 1) v = V::NegAll(v);
-    if (lanes_ == V::kLanes) {
+  Vec Get(int32_t m) const { return V::Xor(Load(Row(m)), flip_[m & 1]); }
+  void Put(int32_t m, Vec v) const { Store(Row(m), V::Xor(v, flip_[m & 1])); }
+  // Rows m, m + 2Q, m + Q, m + 3Q (Q = M/4): a final butterfly's results.
+  template <class Fn>
+  void PutFour(int32_t m, const Quad<V>& x, const Fn& value) const {
+    float* p = Row(m);
+    const size_t q = stride_ * static_cast<size_t>(quarter_);
+    const Vec flip = flip_[m & 1];
+    // With M = 4, Q is odd and rows m + Q, m + 3Q have the other parity.
+    const Vec flipOdd = flip_[(m + quarter_) & 1];
+    Store(p, V::Xor(value(x.x0), flip));
+    Store(p + 2 * q, V::Xor(value(x.x1), flip));
+    Store(p + q, V::Xor(value(x.x2), flipOdd));
+    Store(p + 3 * q, V::Xor(value(x.x3), flipOdd));
+  }
+
+ private:
+  float* Row(int32_t m) const { return base_ + stride_ * static_cast<size_t>(m); }
+  Vec Load(const float* p) const { return kFull ? V::LoadU(p) : LoadLanes<V>(p, lanes_); }
+  void Store(float* p, Vec v) const {
+    if (kFull) {
       V::StoreU(p, v);
     } else {
       StoreLanes<V>(p, v, lanes_);
     }
   }
 
- private:
   float* base_;
   size_t stride_;
   int32_t lanes_;
+  int32_t quarter_;
+  Vec flip_[2];
+};
+
+// The first pass's input of a column transform: rows 0 .. count-1 of the
+// columns, zero from there on (the transform's padding).
+template <class V, bool kFull>
+struct ColumnInput {
+  const ColumnAccess<V, kFull>& col;
+  int32_t count;
+  typename V::Vec Get(int32_t m) const { return m < count ? col.Get(m) : V::Zero(); }
+  void Pair(int32_t j, int32_t h, typename V::Vec& a, typename V::Vec& b) const {
+    a = Get(j);
+    b = Get(j + h);
+  }
+  void Quad(int32_t j, int32_t q, qrx::Quad<V>& x) const {
+    x.x0 = Get(j);
+    x.x1 = Get(j + q);
+    x.x2 = Get(j + 2 * q);
+    x.x3 = Get(j + 3 * q);
+  }
 };
 
 // M = 2: one butterfly of half-span 1, its output already in natural order.
-template <class V>
-void ColumnPair(const ColumnAccess<V>& col, int32_t count, int32_t H, int32_t direction) {
+template <class V, bool kFull>
+void ColumnPair(const ColumnAccess<V, kFull>& col, int32_t count, int32_t H, int32_t direction) {
   using Vec = typename V::Vec;
   const Vec a = count > 0 ? col.Get(0) : V::Zero();
   const Vec b = count > 1 ? col.Get(1) : V::Zero();
@@ -356,49 +440,71 @@ void ColumnPair(const ColumnAccess<V>& col, int32_t count, int32_t H, int32_t di
   if (H > 1) col.Put(1, r1);
 }
 
-template <class V>
-void BlockColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                        const FftPassTables& t) {
-  const ColumnAccess<V> col(spectrum, pitch, k, lanes);
+// The last pass's results of a column block into the spectrum: forward
+// every row, inverse scaled and only the rows below H.
+template <class V, bool kFull, bool kInverse>
+struct ColumnOutput {
+  const ColumnAccess<V, kFull>& col;
+  int32_t H;
+  int32_t quarter;  // M/4
+  Scaling<V, kInverse> scaled;
+  void operator()(int32_t r, const Quad<V>& x) const {
+    if (!kInverse || r + 3 * quarter < H) {
+      col.PutFour(r, x, scaled);
+      return;
+    }
+    if (r < H) col.Put(r, scaled(x.x0));
+    if (r + 2 * quarter < H) col.Put(r + 2 * quarter, scaled(x.x1));
+    if (r + quarter < H) col.Put(r + quarter, scaled(x.x2));
+  }
+};
+
+template <class V, bool kFull>
+void ColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
+                   const FftPassTables& t) {
+  const ColumnAccess<V, kFull> col(spectrum, pitch, k, lanes, M);
   if (M == 2) {
     ColumnPair<V>(col, H, M, +1);
     return;
   }
   // Rows from H on are the transform's zero padding.
-  auto in = [&col, H](int32_t m) { return m < H ? col.Get(m) : V::Zero(); };
-  const int32_t q = M / 4;
-  auto out = [&col, q](int32_t r, const Quad<V>& x) {
-    col.Put(r, x.x0);
-    col.Put(r + 2 * q, x.x1);
-    col.Put(r + q, x.x2);
-    col.Put(r + 3 * q, x.x3);
-  };
+  const ColumnInput<V, kFull> in = {col, H};
+  const ColumnOutput<V, kFull, false> out = {col, M, M / 4, {V::Zero()}};
   RunFusedFft<V>(s, M, +1, t, in, out);
+}
+
+template <class V, bool kFull>
+void ColumnInverse(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
+                   const FftPassTables& t) {
+  const ColumnAccess<V, kFull> col(spectrum, pitch, k, lanes, M);
+  if (M == 2) {
+    ColumnPair<V>(col, M, H, -1);
+    return;
+  }
+  const ColumnInput<V, kFull> in = {col, M};
+  // The scaling is the reversal swap's.
+  const ColumnOutput<V, kFull, true> out = {col, H, M / 4, {V::Set1(1.0f / static_cast<float>(M))}};
+  RunFusedFft<V>(s, M, -1, t, in, out);
+}
+
+template <class V>
+void BlockColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
+                        const FftPassTables& t) {
+  if (lanes == V::kLanes) {
+    ColumnForward<V, true>(spectrum, pitch, k, lanes, H, M, s, t);
+  } else {
+    ColumnForward<V, false>(spectrum, pitch, k, lanes, H, M, s, t);
+  }
 }
 
 template <class V>
 void BlockColumnInverse(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
                         const FftPassTables& t) {
-  using Vec = typename V::Vec;
-  const ColumnAccess<V> col(spectrum, pitch, k, lanes);
-  if (M == 2) {
-    ColumnPair<V>(col, M, H, -1);
-    return;
+  if (lanes == V::kLanes) {
+    ColumnInverse<V, true>(spectrum, pitch, k, lanes, H, M, s, t);
+  } else {
+    ColumnInverse<V, false>(spectrum, pitch, k, lanes, H, M, s, t);
   }
-  const Vec f = V::Set1(1.0f / static_cast<float>(M));
-  auto in = [&col](int32_t m) { return col.Get(m); };
-  const int32_t q = M / 4;
-  // Only rows below H are written back; the scaling is the reversal swap's.
-  auto put = [&col, H, f](int32_t m, Vec v) {
-    if (m < H) col.Put(m, V::Mul(f, v));
-  };
-  auto out = [&put, q](int32_t r, const Quad<V>& x) {
-    put(r, x.x0);
-    put(r + 2 * q, x.x1);
-    put(r + q, x.x2);
-    put(r + 3 * q, x.x3);
-  };
-  RunFusedFft<V>(s, M, -1, t, in, out);
 }
 
 }  // namespace

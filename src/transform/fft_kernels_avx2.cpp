@@ -45,6 +45,7 @@ struct AvxVec {
   static Vec NegIm(Vec v) {
     return _mm256_xor_ps(v, _mm256_setr_ps(0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f));
   }
+  static Vec Xor(Vec a, Vec b) { return _mm256_xor_ps(a, b); }
   static Vec NegAll(Vec v) { return _mm256_xor_ps(v, _mm256_set1_ps(-0.0f)); }
   static Vec AddSub(Vec x, Vec y) { return _mm256_addsub_ps(x, y); }
   // 4 x 4 transpose of complex elements (64-bit units) between two strided runs.

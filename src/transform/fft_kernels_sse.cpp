@@ -30,6 +30,7 @@ struct SseVec {
   static Vec Swap(Vec v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)); }
   static Vec NegRe(Vec v) { return _mm_xor_ps(v, _mm_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f)); }
   static Vec NegIm(Vec v) { return _mm_xor_ps(v, _mm_setr_ps(0.0f, -0.0f, 0.0f, -0.0f)); }
+  static Vec Xor(Vec a, Vec b) { return _mm_xor_ps(a, b); }
   static Vec NegAll(Vec v) { return _mm_xor_ps(v, _mm_set1_ps(-0.0f)); }
   // SSE has no addsub: x + (y with its real parts negated) is the same sum.
   static Vec AddSub(Vec x, Vec y) { return _mm_add_ps(x, NegRe(y)); }

@@ -10,11 +10,18 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev
   libpng-dev libfftw3-dev libcairo2-dev
+  frei0r-plugins-dev
 )
 if [ "${1:-all}" != native ]; then
   # ffmpeg for the README's pipeline test and the evaluation; photographs
   # (GPL-2+, Debian main) for the evaluation.
   packages+=(ffmpeg mate-backgrounds)
+  # The frei0r module's clients: gst-launch-1.0 with GStreamer's frei0r
+  # wrapper (bad), decodebin and videoconvert (base), Matroska (good) and
+  # FFV1 (libav), and Python's GStreamer binding for an application that
+  # changes the filters while playing; MLT's melt; mpv's encoding mode.
+  packages+=(gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+    gstreamer1.0-libav python3-gi gir1.2-gstreamer-1.0 melt mpv)
 fi
 if [ "${1:-all}" = all ]; then
   packages+=(

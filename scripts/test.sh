@@ -66,9 +66,10 @@ if [ -x build/native/tools/host/qrx_evaluate ]; then
 fi
 
 # The threaded parts under ThreadSanitizer: the plug-in's lifecycle stress,
-# the mask builder and the platform layer's threads and events.
-tsan_tests="plugin_stress_test|test_mask|test_platform|test_ui"
-if configure_build tsan --target plugin_stress_test test_mask test_platform test_ui; then
+# the mask builder, the platform layer's threads and events, and frei0r
+# module instances running at the same time.
+tsan_tests="plugin_stress_test|test_mask|test_platform|test_ui|test_frei0r"
+if configure_build tsan --target plugin_stress_test test_mask test_platform test_ui test_frei0r qrx_freqfilter; then
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan -R "$tsan_tests"
 fi
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "demo_picture.h"
+#include "host_platform.h"
 #include "plugin_module.h"
 #include "ui/dialog_ids.h"
 

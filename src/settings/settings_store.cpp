@@ -24,10 +24,6 @@ bool AlwaysKept(const ChannelKey& key) { return key.high == 0 && key.low >= 1 &&
 
 }  // namespace
 
-int32_t EffectiveFftLine(int32_t fftLine) {
-  return (fftLine == 256 || fftLine == 512 || fftLine == 1024) ? fftLine : 512;
-}
-
 int64_t ChannelSectionNumber(const ChannelKey& key) {
   return (int64_t)(((uint64_t)(uint32_t)key.high << 32) | (uint32_t)key.low);
 }

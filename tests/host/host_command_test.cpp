@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -193,6 +194,45 @@ TEST_F(HostProgram, SuggestionWrittenToSettingsRemovesTheInterference) {
     for (const Grating& g : c.gratings)
       EXPECT_GT(RemovedDb(reinterpret_cast<const uint8_t*>(out.data()), p, g, c.bgr24), 20.0);
   }
+}
+
+// A bad command line: one line on stderr that names the option (or the
+// argument) and what it accepts, exit status 2, nothing on stdout and no
+// file made.
+TEST_F(HostProgram, BadOptionsGetOneLineNamingTheOption) {
+  const struct {
+    std::string arguments;
+    const char* message;
+  } cases[] = {
+      {"--width 0", "--width takes a whole number from 1 to 65536, not '0'"},
+      {"--height 576x", "--height takes a whole number from 1 to 65536, not '576x'"},
+      {"--format rgb", "--format takes yuy2 or bgr24, not 'rgb'"},
+      {"--frames -1", "--frames takes a whole number, 0 or more, not '-1'"},
+      {"--fps 0", "--fps takes a number above 0, at most 1000, not '0'"},
+      {"--channel-key 1:x", "--channel-key takes one or two whole 32-bit numbers, L or L:H, not '1:x'"},
+      {"--width", "--width needs W: a whole number from 1 to 65536"},
+      {"--no-such-option", "unknown option --no-such-option"},
+      {"a.raw b.raw c.raw", "at most two files"},
+      {"--write-settings {dir}/s.ini a.raw", "--write-settings goes with --suggest"},
+      {"--suggest --spectrum {dir}/s.png a.raw", "--suggest and --spectrum are separate runs"},
+      {"--suggest", "--suggest needs INPUT"},
+  };
+  for (const auto& c : cases) {
+    std::string arguments = c.arguments;
+    for (size_t at; (at = arguments.find("{dir}")) != std::string::npos;) arguments.replace(at, 5, dir_);
+    const Result r = Run(arguments);
+    EXPECT_EQ(r.status, 2) << c.arguments;
+    EXPECT_EQ(r.out, "") << c.arguments;
+    EXPECT_EQ(r.err.find("qrx_host: "), 0u) << c.arguments << ": " << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.arguments << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.arguments << ": " << r.err;
+    EXPECT_TRUE(Files().empty()) << c.arguments;
+  }
+  // Asked for, the usage goes to stdout with every option.
+  const Result help = Run("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--width", "--top-down", "--write-settings", "--spectrum"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
 struct BadCase {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "demo_picture.h"
+#include "host_platform.h"
 #include "module_loader.h"
 #include "settle.h"
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "module_loader.h"
+#include "host_platform.h"
 
 namespace qrxhost {
 

@@ -22,15 +22,16 @@ int Fail(const std::string& message) {
 }  // namespace
 
 std::unique_ptr<SpectrumAverage> AverageInput(const SuggestRequest& r, int32_t fftLine, std::string* error) {
-  auto average = std::make_unique<SpectrumAverage>(r.width, r.height, r.bgr24, fftLine);
+  const StreamFormat& f = r.format;
+  auto average = std::make_unique<SpectrumAverage>(f.width, f.height, f.bgr24, fftLine);
   if (!average->IsUsable()) {
     char text[96];
-    std::snprintf(text, sizeof(text), "the plug-in does not process %dx%d frames", r.width, r.height);
+    std::snprintf(text, sizeof(text), "the plug-in does not process %dx%d frames", f.width, f.height);
     *error = text;
     return nullptr;
   }
   FrameReader reader;
-  if (!reader.Open(r.input, static_cast<size_t>(r.width) * r.height * (r.bgr24 ? 3 : 2), error)) return nullptr;
+  if (!reader.Open(r.input, f.FrameBytes(), error)) return nullptr;
   std::vector<uint8_t> frame;
   while (r.maxFrames < 0 || average->Frames() < r.maxFrames) {
     const FrameReader::Result got = reader.Next(&frame);
@@ -47,8 +48,7 @@ std::unique_ptr<SpectrumAverage> AverageInput(const SuggestRequest& r, int32_t f
       *error = text;
       return nullptr;
     }
-    // The plug-in takes 24-bit frames bottom line first.
-    if (r.bgr24 && r.topDown) FlipLines(&frame, static_cast<size_t>(r.width) * 3, r.height);
+    f.FlipIfTopDown(&frame);
     average->Add(frame.data());
   }
   if (average->Frames() == 0) {

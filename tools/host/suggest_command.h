@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "stream_format.h"
+
 namespace qrxhost {
 
 class SpectrumAverage;
@@ -18,8 +20,7 @@ struct SuggestRequest {
   std::string settings;       // the FFT line and the rest of the file come from here (may be empty)
   std::string writeSettings;  // where the settings with the suggestion go (empty: nowhere)
   std::string spectrumPng;    // --spectrum: where the picture goes
-  int32_t width = 720, height = 576;
-  bool bgr24 = false, topDown = false;
+  StreamFormat format;
   int32_t keyLow = 1, keyHigh = 0;
   long maxFrames = -1;
 };

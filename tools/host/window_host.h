@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "plugin_module.h"
+#include "stream_format.h"
 
 namespace qrxhost {
 
 struct WindowRun {
-  int32_t width = 0, height = 0;
-  bool bgr24 = false;                     // frames are 24-bit BGR bottom-up, else packed 4:2:2
+  StreamFormat format;                       // frames in the plug-in's line order
   std::vector<std::vector<uint8_t>> frames;  // streamed in a loop
   int32_t keyLow = 1, keyHigh = 0;
   std::string channelName;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "demo_picture.h"
+#include "stream_session.h"
 #include "window_host.h"
 
 namespace qrxhost {
@@ -70,12 +71,16 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
       // The run ends when the settings window closes, as when this one does.
       if (w == kWatchTimer && self != nullptr) {
         const bool open = SettingsWindow(hwnd) != nullptr;
-        if (open) self->settingsSeen = true;
-        else if (self->settingsSeen) DestroyWindow(hwnd);
+        if (open)
+          self->settingsSeen = true;
+        else if (self->settingsSeen)
+          DestroyWindow(hwnd);
       } else if (w == kCloseTimer) {
         KillTimer(hwnd, kCloseTimer);
-        if (HWND settings = SettingsWindow(hwnd)) PostMessageA(settings, WM_CLOSE, 0, 0);
-        else DestroyWindow(hwnd);
+        if (HWND settings = SettingsWindow(hwnd))
+          PostMessageA(settings, WM_CLOSE, 0, 0);
+        else
+          DestroyWindow(hwnd);
       }
       return 0;
     case WM_PAINT: {
@@ -94,8 +99,8 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
           RECT r;
           GetClientRect(hwnd, &r);
           SetStretchBltMode(dc, HALFTONE);
-          StretchDIBits(dc, 0, 0, r.right, r.bottom, 0, 0, s.width, s.height, s.picture.data(), &info,
-                        DIB_RGB_COLORS, SRCCOPY);
+          StretchDIBits(dc, 0, 0, r.right, r.bottom, 0, 0, s.width, s.height, s.picture.data(), &info, DIB_RGB_COLORS,
+                        SRCCOPY);
         }
       }
       EndPaint(hwnd, &ps);
@@ -110,13 +115,57 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
 }
 
 // Lines of 24-bit pictures for the screen are padded to four bytes.
-std::vector<uint8_t> ScreenPicture(const WindowRun& run, const std::vector<uint8_t>& frame) {
-  const std::vector<uint8_t> bgr = run.bgr24 ? frame : Yuy2ToBgr24(frame, run.width, run.height);
-  const size_t line = static_cast<size_t>(run.width) * 3;
+std::vector<uint8_t> ScreenPicture(const StreamFormat& f, const std::vector<uint8_t>& frame) {
+  const std::vector<uint8_t> bgr = f.bgr24 ? frame : Yuy2ToBgr24(frame, f.width, f.height);
+  const size_t line = static_cast<size_t>(f.width) * 3;
   const size_t padded = (line + 3) & ~static_cast<size_t>(3);
-  std::vector<uint8_t> out(padded * run.height);
-  for (int32_t y = 0; y < run.height; ++y) std::memcpy(&out[y * padded], &bgr[y * line], line);
+  std::vector<uint8_t> out(padded * f.height);
+  for (int32_t y = 0; y < f.height; ++y) std::memcpy(&out[y * padded], &bgr[y * line], line);
   return out;
+}
+
+HWND CreateHostWindow(const StreamFormat& f, HostWindow* self) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = HostProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+  wc.lpszClassName = kClassName;
+  RegisterClassA(&wc);
+  RECT frame = {0, 0, f.width, f.height};
+  AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+  return CreateWindowExA(0, kClassName, "qrx_host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                         frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, wc.hInstance, self);
+}
+
+// Frames at the frame rate, the input looped, through the plug-in; each
+// output is handed to the host window.
+void StreamFrames(const WindowRun& run, StreamSession& session, HostWindow& self, const std::atomic<bool>& stop) {
+  const auto period = std::chrono::duration<double>(1.0 / run.framesPerSecond);
+  auto next = std::chrono::steady_clock::now();
+  std::vector<uint8_t> work;
+  for (size_t i = 0; !stop.load(); i = (i + 1) % run.frames.size()) {
+    work = run.frames[i];
+    session.Frame(&work);
+    std::vector<uint8_t> picture = ScreenPicture(run.format, work);
+    {
+      std::lock_guard<std::mutex> lock(self.shared->lock);
+      self.shared->picture.swap(picture);
+    }
+    PostMessageA(self.hwnd, kFrameReady, 0, 0);
+    next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
+    std::this_thread::sleep_until(next);
+  }
+}
+
+// The message loop; the settings window gets its keyboard navigation.
+void RunMessageLoop(HWND host) {
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    HWND active = GetActiveWindow();
+    if (active != nullptr && active != host && IsDialogMessageA(active, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
 }
 
 }  // namespace
@@ -126,76 +175,30 @@ bool WindowHostAvailable() { return true; }
 int RunWindowHost(PluginModule& plugin, const WindowRun& run) {
   if (run.frames.empty()) return 1;
   Shared shared;
-  shared.width = run.width;
-  shared.height = run.height;
+  shared.width = run.format.width;
+  shared.height = run.format.height;
   HostWindow self;
   self.shared = &shared;
-
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = HostProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
-  wc.lpszClassName = kClassName;
-  RegisterClassA(&wc);
-  RECT frame = {0, 0, run.width, run.height};
-  AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
-  self.hwnd = CreateWindowExA(0, kClassName, "qrx_host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
-                              CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                              wc.hInstance, &self);
+  self.hwnd = CreateHostWindow(run.format, &self);
   if (self.hwnd == nullptr) {
     std::fprintf(stderr, "qrx_host: cannot create the host window\n");
     return 1;
   }
 
-  const qrx::PluginDescriptor& d = plugin.Descriptor();
-  qrx::InitInfo init = {0, nullptr};
-  d.init(&init);
-  qrx::FrameFormat format = {run.width, run.height, 0, run.bgr24 ? 1 : 0, 3};
-  d.start(&format);
+  StreamSession session(plugin, run.format, run.keyLow, run.keyHigh, run.channelName);
+  session.Begin();
   HWND parent = self.hwnd;
-  d.showDialog(&parent);
+  plugin.Descriptor().showDialog(&parent);
   SetTimer(self.hwnd, kWatchTimer, kWatchMs, nullptr);
-  if (run.closeAfterSeconds > 0) SetTimer(self.hwnd, kCloseTimer, static_cast<UINT>(run.closeAfterSeconds * 1000), nullptr);
+  if (run.closeAfterSeconds > 0)
+    SetTimer(self.hwnd, kCloseTimer, static_cast<UINT>(run.closeAfterSeconds * 1000), nullptr);
 
-  // Frames at the frame rate, the input looped, on a thread of their own.
   std::atomic<bool> stop{false};
-  std::thread frames([&] {
-    ChannelRecord channel;
-    channel.keyLow = run.keyLow;
-    channel.keyHigh = run.keyHigh;
-    std::snprintf(channel.name, sizeof(channel.name), "%s", run.channelName.c_str());
-    const auto period = std::chrono::duration<double>(1.0 / run.framesPerSecond);
-    auto next = std::chrono::steady_clock::now();
-    std::vector<uint8_t> work;
-    for (size_t i = 0; !stop.load(); i = (i + 1) % run.frames.size()) {
-      work = run.frames[i];
-      qrx::FrameInfo info = {};
-      info.pixels = work.data();
-      info.channel = channel.Info();
-      d.process(&info);
-      std::vector<uint8_t> picture = ScreenPicture(run, work);
-      {
-        std::lock_guard<std::mutex> lock(shared.lock);
-        shared.picture.swap(picture);
-      }
-      PostMessageA(self.hwnd, kFrameReady, 0, 0);
-      next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
-      std::this_thread::sleep_until(next);
-    }
-  });
-
-  // The message loop; the settings window gets its keyboard navigation.
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    HWND active = GetActiveWindow();
-    if (active != nullptr && active != self.hwnd && IsDialogMessageA(active, &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
+  std::thread frames([&] { StreamFrames(run, session, self, stop); });
+  RunMessageLoop(self.hwnd);
   stop = true;
   frames.join();
-  d.stop();
-  d.exit();  // closes the settings window if it is still open, saves the settings
+  session.End();  // Exit closes the settings window if it is still open and saves the settings
   if (IsWindow(self.hwnd)) DestroyWindow(self.hwnd);
   return 0;
 }

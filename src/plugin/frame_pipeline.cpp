@@ -161,20 +161,31 @@ float FramePipeline::Synthesise(uint8_t* work, int32_t demo) {
   frame.work = work;
   rows_->Prepare(frame, demo, false, 0);
   engine->Transform(-1, rows_);
+  maskPending_ = false;
   return engine->AppliedMaskGain();
 }
 
-void FramePipeline::AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering) {
+void FramePipeline::AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater) {
+  maskPending_ = false;
   rows_->Prepare(frame, 0, false, 0);
   engine->Transform(+1, rows_);
   if (!filtering) return;
   AdaptiveClip(filters, engine);
-  engine->ApplyMask();
+  if (maskLater) {
+    maskPending_ = true;
+  } else {
+    engine->ApplyMask();
+  }
 }
 
 float FramePipeline::SynthesiseFrame(const FrameAccess& frame, int32_t demo, uint32_t markColour) {
   rows_->Prepare(frame, demo, true, markColour);
-  engine->Transform(-1, rows_);
+  if (maskPending_) {
+    engine->InverseWithMask(rows_);
+  } else {
+    engine->Transform(-1, rows_);
+  }
+  maskPending_ = false;
   return engine->AppliedMaskGain();
 }
 

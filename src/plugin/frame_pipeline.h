@@ -74,7 +74,11 @@ class FramePipeline {
   // whole frame on one thread. SynthesiseFrame with demo 1 writes rows
   // 0 .. H/2-1 only and adds markColour (0x00BBGGRR, as MarkRow) to rows
   // H/2-1 and H/2 before they are converted back.
-  void AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering);
+  // With maskLater, the mask is not multiplied into the spectrum here but
+  // on the way into the next SynthesiseFrame's inverse transform (the same
+  // products, one pass less over the spectrum): for callers that do not
+  // look at the spectrum in between.
+  void AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater = false);
   float SynthesiseFrame(const FrameAccess& frame, int32_t demo, uint32_t markColour);
 
   LineTransform* lineTransform = nullptr;
@@ -84,6 +88,7 @@ class FramePipeline {
  private:
   class Rows;
   Rows* rows_ = nullptr;
+  bool maskPending_ = false;  // AnalyseFrame left the mask to SynthesiseFrame
 };
 
 }  // namespace qrx

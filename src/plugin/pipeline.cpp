@@ -40,8 +40,11 @@ void FilterFrame(PluginState& s, uint8_t* pixels) {
     frame.toWorking = ConvertToWorking;
     frame.fromWorking = ConvertFromWorking;
   }
-  s.pipeline.AnalyseFrame(frame, s.filters, processing);
-  if (s.window->HasSpectrumView()) s.window->RenderSpectrum();
+  // The mask waits for the inverse transform unless the view shows the
+  // masked spectrum in between.
+  const bool view = s.window->HasSpectrumView();
+  s.pipeline.AnalyseFrame(frame, s.filters, processing, !view);
+  if (view) s.window->RenderSpectrum();
   if (!processing) return;
 
   // The gain that belongs to the mask this frame was multiplied by; the

@@ -6,7 +6,8 @@
 //
 // V provides: Vec; kLanes (W); kFloats (2 W); Load/Store (aligned scratch),
 // LoadU/StoreU (spectrum); Add, Sub, Mul; Set1, SetPair(re, im), Zero;
-// Swap (re <-> im in every lane); NegRe, NegIm, NegAll (sign flips); Xor;
+// LoadPairs (W floats, each twice: (f0, f0, f1, f1, ...)); Swap (re <-> im
+// in every lane); NegRe, NegIm, NegAll (sign flips); Xor;
 // AddSub(x, y) = (x.re - y.re, x.im + y.im); Transpose(in rows, out rows):
 // W x W complex transpose between W spectrum rows and W block elements.
 //
@@ -239,6 +240,15 @@ inline void StoreLanes(float* p, typename V::Vec v, int32_t lanes) {
   for (int32_t i = 0; i < 2 * lanes; ++i) p[i] = t[i];
 }
 
+// The first `lanes` of the W floats at p, each twice (a mask factor for
+// both parts of a complex element), the other lanes zero.
+template <class V>
+inline typename V::Vec LoadPairLanes(const float* p, int32_t lanes) {
+  alignas(32) float t[V::kFloats] = {};
+  for (int32_t i = 0; i < lanes; ++i) t[2 * i] = t[2 * i + 1] = p[i];
+  return V::LoadU(t);
+}
+
 // The split step on every lane, element 0 included; w: FillSplitTwiddles.
 template <class V>
 void BlockSplit(float* z, int32_t N, int32_t b, const float* w) {
@@ -372,6 +382,12 @@ class ColumnAccess {
     flip_[1] = V::Set1(-0.0f);
   }
   Vec Get(int32_t m) const { return V::Xor(Load(Row(m)), flip_[m & 1]); }
+  // Row m multiplied by its mask factors (one per column, from `factors`)
+  // as ApplyMask does it, then negated when m is odd.
+  Vec GetMasked(int32_t m, const float* factors) const {
+    const Vec f = kFull ? V::LoadPairs(factors) : LoadPairLanes<V>(factors, lanes_);
+    return V::Xor(V::Mul(Load(Row(m)), f), flip_[m & 1]);
+  }
   void Put(int32_t m, Vec v) const { Store(Row(m), V::Xor(v, flip_[m & 1])); }
   // Rows m, m + 2Q, m + Q, m + 3Q (Q = M/4): a final butterfly's results.
   template <class Fn>
@@ -406,12 +422,19 @@ class ColumnAccess {
 };
 
 // The first pass's input of a column transform: rows 0 .. count-1 of the
-// columns, zero from there on (the transform's padding).
-template <class V, bool kFull>
+// columns, zero from there on (the transform's padding); kMasked: each row
+// multiplied by its mask factors first (mask: the factor of row 0 of the
+// first column, rows maskPitch floats apart).
+template <class V, bool kFull, bool kMasked>
 struct ColumnInput {
   const ColumnAccess<V, kFull>& col;
   int32_t count;
-  typename V::Vec Get(int32_t m) const { return m < count ? col.Get(m) : V::Zero(); }
+  const float* mask;
+  size_t maskPitch;
+  typename V::Vec Get(int32_t m) const {
+    if (m >= count) return V::Zero();
+    return kMasked ? col.GetMasked(m, mask + maskPitch * static_cast<size_t>(m)) : col.Get(m);
+  }
   void Pair(int32_t j, int32_t h, typename V::Vec& a, typename V::Vec& b) const {
     a = Get(j);
     b = Get(j + h);
@@ -468,20 +491,25 @@ void ColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int
     return;
   }
   // Rows from H on are the transform's zero padding.
-  const ColumnInput<V, kFull> in = {col, H};
+  const ColumnInput<V, kFull, false> in = {col, H, nullptr, 0};
   const ColumnOutput<V, kFull, false> out = {col, M, M / 4, {V::Zero()}};
   RunFusedFft<V>(s, M, +1, t, in, out);
 }
 
-template <class V, bool kFull>
+template <class V, bool kFull, bool kMasked>
 void ColumnInverse(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                   const FftPassTables& t) {
+                   const FftPassTables& t, const float* mask) {
   const ColumnAccess<V, kFull> col(spectrum, pitch, k, lanes, M);
+  const ColumnInput<V, kFull, kMasked> in = {col, M, mask + k, static_cast<size_t>(pitch)};
   if (M == 2) {
-    ColumnPair<V>(col, M, H, -1);
+    // One butterfly of half-span 1 on the (masked) rows.
+    typename V::Vec a, b;
+    in.Pair(0, 1, a, b);
+    const typename V::Vec f = V::Set1(0.5f);
+    if (H > 0) col.Put(0, V::Mul(f, V::Add(a, b)));
+    if (H > 1) col.Put(1, V::Mul(f, V::Sub(a, b)));
     return;
   }
-  const ColumnInput<V, kFull> in = {col, M};
   // The scaling is the reversal swap's.
   const ColumnOutput<V, kFull, true> out = {col, H, M / 4, {V::Set1(1.0f / static_cast<float>(M))}};
   RunFusedFft<V>(s, M, -1, t, in, out);
@@ -497,13 +525,22 @@ void BlockColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t lanes
   }
 }
 
+// mask: null, or the mask table (pitch floats a row) whose factors the
+// columns are multiplied by on the way in.
 template <class V>
 void BlockColumnInverse(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                        const FftPassTables& t) {
-  if (lanes == V::kLanes) {
-    ColumnInverse<V, true>(spectrum, pitch, k, lanes, H, M, s, t);
+                        const FftPassTables& t, const float* mask) {
+  const bool full = lanes == V::kLanes;
+  if (mask) {
+    if (full) {
+      ColumnInverse<V, true, true>(spectrum, pitch, k, lanes, H, M, s, t, mask);
+    } else {
+      ColumnInverse<V, false, true>(spectrum, pitch, k, lanes, H, M, s, t, mask);
+    }
+  } else if (full) {
+    ColumnInverse<V, true, false>(spectrum, pitch, k, lanes, H, M, s, t, mask);
   } else {
-    ColumnInverse<V, false>(spectrum, pitch, k, lanes, H, M, s, t);
+    ColumnInverse<V, false, false>(spectrum, pitch, k, lanes, H, M, s, t, mask);
   }
 }
 

@@ -340,6 +340,26 @@ void FftEngine::ApplyMask() {
 #endif
 }
 
+void FftEngine::InverseWithMask(RowStage* stage) {
+  if (!usable_) return;
+  if (!masks_[0]) {
+    Transform(-1, stage);
+    return;
+  }
+  SelectKernels();
+  rowStage_ = stage;
+  {
+    // The table stays current while the column workers read it.
+    platform::ScopedLock lock(maskLock_);
+    appliedGain_ = gains_[front_];
+    columnMask_ = masks_[front_];
+    RunPhase(true, -1);
+    columnMask_ = nullptr;
+  }
+  RunPhase(false, -1);
+  rowStage_ = nullptr;
+}
+
 // ---------------------------------------------------------------- display
 
 void FftEngine::BuildDisplay(float scale) {

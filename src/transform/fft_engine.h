@@ -86,6 +86,11 @@ class FftEngine {
   // Multiplies every complex element by its mask factor. The mask used is
   // one whole table published by PublishMask (all 1.0 before the first).
   void ApplyMask();
+  // ApplyMask() followed by Transform(-1, stage), with the mask multiplied
+  // into each column as the column transforms take it in: the same
+  // products, without a pass of their own over the spectrum. (The spare
+  // element of each row, which nothing reads, is left unmultiplied.)
+  void InverseWithMask(RowStage* stage);
   // Copies a complete M x pitch mask with its normalising gain into the
   // engine; safe against a concurrent ApplyMask (which sees the old or the
   // new table whole). Called by the mask builder's thread.
@@ -174,7 +179,8 @@ class FftEngine {
   FftPassTables rowTables_[2] = {};
   FftPassTables colTables_[2] = {};
   void* tableStore_ = nullptr;
-  RowStage* rowStage_ = nullptr;  // for the pass running now
+  RowStage* rowStage_ = nullptr;       // for the pass running now
+  const float* columnMask_ = nullptr;  // for the column pass running now
   uint32_t phaseTimeoutMs_ = kPhaseTimeoutMs;
   FftPassHook passHook_ = nullptr;
   void* passHookContext_ = nullptr;

@@ -223,6 +223,15 @@ void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count
   }
 }
 
+void MultiplyColumn(float* spectrum, int32_t pitch, int32_t k, int32_t M, const float* mask) {
+  for (int32_t m = 0; m < M; ++m) {
+    float* element = spectrum + 2 * (static_cast<size_t>(m) * pitch + k);
+    const float f = mask[static_cast<size_t>(m) * pitch + k];
+    element[0] *= f;
+    element[1] *= f;
+  }
+}
+
 void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count, const float* scratch) {
   float* dst = spectrum + 2 * k;
   const int32_t stride = 2 * pitch;

@@ -40,6 +40,9 @@ void RealRowFft(float* row, int32_t N, int32_t direction, const int32_t* pairs, 
 // M complex elements: rows 0 .. count-1 copied, odd rows negated, the rest
 // zero.
 void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count, int32_t M, float* scratch);
+// Column k, rows 0 .. M-1, multiplied by its mask factors (mask: pitch
+// floats a row), each part as ApplyMask multiplies it.
+void MultiplyColumn(float* spectrum, int32_t pitch, int32_t k, int32_t M, const float* mask);
 // scratch rows 0 .. count-1 back into column k, odd rows negated.
 void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count, const float* scratch);
 

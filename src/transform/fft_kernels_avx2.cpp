@@ -32,6 +32,10 @@ struct AvxVec {
   static Vec LoadU(const float* p) { return _mm256_loadu_ps(p); }
   static void Store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
   static void StoreU(float* p, Vec v) { _mm256_storeu_ps(p, v); }
+  static Vec LoadPairs(const float* p) {
+    const __m128 f = _mm_loadu_ps(p);
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_unpacklo_ps(f, f)), _mm_unpackhi_ps(f, f), 1);
+  }
   static Vec Add(Vec a, Vec b) { return _mm256_add_ps(a, b); }
   static Vec Sub(Vec a, Vec b) { return _mm256_sub_ps(a, b); }
   static Vec Mul(Vec a, Vec b) { return _mm256_mul_ps(a, b); }
@@ -76,8 +80,8 @@ void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H
   BlockColumnForward<AvxVec>(sp, pitch, k, lanes, H, M, s, t);
 }
 void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                   const FftPassTables& t) {
-  BlockColumnInverse<AvxVec>(sp, pitch, k, lanes, H, M, s, t);
+                   const FftPassTables& t, const float* mask) {
+  BlockColumnInverse<AvxVec>(sp, pitch, k, lanes, H, M, s, t, mask);
 }
 
 }  // namespace

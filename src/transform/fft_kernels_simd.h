@@ -43,9 +43,10 @@ struct BlockKernels {
   void (*columnForward)(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* scratch,
                         const FftPassTables& tables);
   // GatherColumn(M), ComplexFft(M, -1), scaled reversal swap by 1/M,
-  // ScatterColumn(H).
+  // ScatterColumn(H). With a mask (M x pitch floats, else null) every row
+  // is first multiplied by its factors, as ApplyMask would have done it.
   void (*columnInverse)(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* scratch,
-                        const FftPassTables& tables);
+                        const FftPassTables& tables, const float* mask);
 };
 
 // The kernels this build has (nullptr where a kind is not compiled in).

@@ -21,6 +21,10 @@ struct SseVec {
   static Vec LoadU(const float* p) { return _mm_loadu_ps(p); }
   static void Store(float* p, Vec v) { _mm_store_ps(p, v); }
   static void StoreU(float* p, Vec v) { _mm_storeu_ps(p, v); }
+  static Vec LoadPairs(const float* p) {
+    const __m128 f = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p));
+    return _mm_unpacklo_ps(f, f);
+  }
   static Vec Add(Vec a, Vec b) { return _mm_add_ps(a, b); }
   static Vec Sub(Vec a, Vec b) { return _mm_sub_ps(a, b); }
   static Vec Mul(Vec a, Vec b) { return _mm_mul_ps(a, b); }
@@ -53,8 +57,8 @@ void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H
   BlockColumnForward<SseVec>(sp, pitch, k, lanes, H, M, s, t);
 }
 void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                   const FftPassTables& t) {
-  BlockColumnInverse<SseVec>(sp, pitch, k, lanes, H, M, s, t);
+                   const FftPassTables& t, const float* mask) {
+  BlockColumnInverse<SseVec>(sp, pitch, k, lanes, H, M, s, t, mask);
 }
 
 const BlockKernels kSseKernels = {SseVec::kLanes, RowForward, RowInverse, ColumnForward, ColumnInverse};

@@ -183,15 +183,19 @@ CFFTColThread::~CFFTColThread() { Stop(); }
 void CFFTColThread::RunShare(int32_t direction) {
   const FftEngine& e = *engine_;
   const int32_t M = e.M_, H = e.H_, pitch = e.pitch_;
+  const float* mask = direction > 0 ? nullptr : e.columnMask_;
   float* block = scratch_;
   int32_t k = First();
   const int32_t end = First() + Count();
   if (const BlockKernels* kernel = e.kernels_[0]) {
     const FftPassTables& tables = e.colTables_[direction > 0 ? 0 : 1];
-    const auto run = direction > 0 ? kernel->columnForward : kernel->columnInverse;
     for (; k < end; k += kernel->width) {
       const int32_t lanes = end - k < kernel->width ? end - k : kernel->width;
-      run(e.spectrum_, pitch, k, lanes, H, M, block, tables);
+      if (direction > 0) {
+        kernel->columnForward(e.spectrum_, pitch, k, lanes, H, M, block, tables);
+      } else {
+        kernel->columnInverse(e.spectrum_, pitch, k, lanes, H, M, block, tables, mask);
+      }
     }
     return;
   }
@@ -203,6 +207,7 @@ void CFFTColThread::RunShare(int32_t direction) {
       ReversalSwap(block, e.colPairs_, e.colPairCount_);
       ScatterColumn(e.spectrum_, pitch, k, M, block);
     } else {
+      if (mask) MultiplyColumn(e.spectrum_, pitch, k, M, mask);
       GatherColumn(e.spectrum_, pitch, k, M, M, block);
       ComplexFft(block, M, -1);
       ScaledReversalSwap(block, e.colPairs_, e.colPairCount_, 1.0f / static_cast<float>(M));

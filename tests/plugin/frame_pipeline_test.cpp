@@ -3,7 +3,8 @@
 // whole on one thread, stage after stage (the way Process ran before the
 // stages moved onto the workers): every byte of the frame and of the
 // conversion buffer must be equal, for odd sizes, both pixel formats, one to
-// three workers and the demonstration split.
+// three workers, the demonstration split, and the mask applied on its own
+// or taken in by the inverse transform.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -63,8 +64,9 @@ struct Stream {
   bool Bgr() const { return format.pixelFormat == 1; }
 };
 
-// The frame through AnalyseFrame and SynthesiseFrame.
-void SplitFrame(Stream& s, std::vector<uint8_t>* host, const FilterList& filters, int32_t demo) {
+// The frame through AnalyseFrame and SynthesiseFrame, the mask multiplied
+// in on its own or on the way into the inverse transform.
+void SplitFrame(Stream& s, std::vector<uint8_t>* host, const FilterList& filters, int32_t demo, bool maskLater) {
   FrameAccess frame;
   frame.host = host->data();
   frame.work = s.Bgr() ? s.conversion.data() : host->data();
@@ -72,7 +74,7 @@ void SplitFrame(Stream& s, std::vector<uint8_t>* host, const FilterList& filters
     frame.toWorking = ConvertToWorking;
     frame.fromWorking = ConvertFromWorking;
   }
-  s.pipeline.AnalyseFrame(frame, filters, true);
+  s.pipeline.AnalyseFrame(frame, filters, true, maskLater);
   s.pipeline.SynthesiseFrame(frame, demo, kMarkColour);
 }
 
@@ -124,7 +126,7 @@ TEST(FramePipelineSplit, WorkersGiveTheBytesOfTheWholeFrameOnOneThread) {
         const std::vector<uint8_t> input = Picture(c.width, c.height, bytesPerPixel, 17 * frameIndex + workers);
         std::vector<uint8_t> expected = input, actual = input;
         WholeFrame(reference, &expected, filters, demo);
-        SplitFrame(split, &actual, filters, demo);
+        SplitFrame(split, &actual, filters, demo, frameIndex % 2 == 1);
         ASSERT_NE(expected, input);  // the filters changed the picture
         ASSERT_EQ(actual, expected);
         ASSERT_EQ(split.conversion, reference.conversion);

@@ -124,7 +124,9 @@ void ReferenceColumn(float* spectrum, int32_t pitch, int32_t k, int32_t H, int32
 
 // Every lane count from 1 to W, at the last columns of a row so that a
 // partial block must not reach past the spectrum's end; heights from the
-// whole column down to one row, odd ones included.
+// whole column down to one row, odd ones included; the inverse with and
+// without a mask taken in on the way (against MultiplyColumn, ApplyMask's
+// products, before the reference).
 TEST(FftBlockKernels, ColumnBlocksEqualTheReferenceForEveryLaneCount) {
   const int32_t maxM = fft_test::kSmall ? 256 : 2048;
   for (const KernelSet& set : RunnableKernels()) {
@@ -132,22 +134,35 @@ TEST(FftBlockKernels, ColumnBlocksEqualTheReferenceForEveryLaneCount) {
     for (int32_t M = 2; M <= maxM; M *= 2) {
       for (int32_t H : {M, M - 1, M / 2 + 1, 1}) {
         for (int32_t lanes = 1; lanes <= W; ++lanes) {
-          SCOPED_TRACE(std::string(set.name) + " M=" + std::to_string(M) + " H=" + std::to_string(H) +
-                       " lanes=" + std::to_string(lanes));
-          const int32_t pitch = 6;
-          const int32_t k = pitch - lanes;
-          const size_t floats = 2 * static_cast<size_t>(pitch) * M;
-          Floats spectrum(floats), reference(floats), scratch(ColumnBlockScratchFloats(M));
-          const std::vector<float> input = fft_test::RandomFloats(floats, M * 7 + H + lanes);
-          std::memcpy(spectrum.data(), input.data(), floats * sizeof(float));
-          std::memcpy(reference.data(), input.data(), floats * sizeof(float));
-          for (int32_t direction : {+1, -1}) {
-            const Tables t(M, direction, 0, 0);
-            (direction > 0 ? set.kernels->columnForward : set.kernels->columnInverse)(spectrum.data(), pitch, k, lanes,
-                                                                                      H, M, scratch.data(), t.pass);
-            for (int32_t c = k; c < k + lanes; ++c) ReferenceColumn(reference.data(), pitch, c, H, M, direction);
+          for (bool masked : {false, true}) {
+            SCOPED_TRACE(std::string(set.name) + " M=" + std::to_string(M) + " H=" + std::to_string(H) +
+                         " lanes=" + std::to_string(lanes) + (masked ? " masked" : ""));
+            const int32_t pitch = 6;
+            const int32_t k = pitch - lanes;
+            const size_t floats = 2 * static_cast<size_t>(pitch) * M;
+            Floats spectrum(floats), reference(floats), scratch(ColumnBlockScratchFloats(M));
+            const std::vector<float> input = fft_test::RandomFloats(floats, M * 7 + H + lanes);
+            std::vector<float> mask = fft_test::RandomFloats(floats / 2, M + lanes);
+            std::memcpy(spectrum.data(), input.data(), floats * sizeof(float));
+            std::memcpy(reference.data(), input.data(), floats * sizeof(float));
+            const Tables forward(M, +1, 0, 0), inverse(M, -1, 0, 0);
+            set.kernels->columnForward(spectrum.data(), pitch, k, lanes, H, M, scratch.data(), forward.pass);
+            for (int32_t c = k; c < k + lanes; ++c) ReferenceColumn(reference.data(), pitch, c, H, M, +1);
             // Columns outside the block keep their values.
-            ASSERT_TRUE(SameValues(spectrum.data(), reference.data(), floats)) << "direction " << direction;
+            ASSERT_TRUE(SameValues(spectrum.data(), reference.data(), floats)) << "forward";
+            set.kernels->columnInverse(spectrum.data(), pitch, k, lanes, H, M, scratch.data(), inverse.pass,
+                                       masked ? mask.data() : nullptr);
+            for (int32_t c = k; c < k + lanes; ++c) {
+              // The kernel leaves rows from H on as they were; so must the reference.
+              std::vector<float> before(reference.data(), reference.data() + floats);
+              if (masked) MultiplyColumn(reference.data(), pitch, c, M, mask.data());
+              ReferenceColumn(reference.data(), pitch, c, H, M, -1);
+              for (int32_t m = H; m < M; ++m) {
+                reference.data()[2 * (m * pitch + c)] = before[2 * (m * pitch + c)];
+                reference.data()[2 * (m * pitch + c) + 1] = before[2 * (m * pitch + c) + 1];
+              }
+            }
+            ASSERT_TRUE(SameValues(spectrum.data(), reference.data(), floats)) << "inverse";
           }
         }
       }

@@ -263,26 +263,50 @@ void FftEngine::Transform(int32_t direction, RowStage* stage) {
   if (!usable_ || (direction != 1 && direction != -1)) return;
   SelectKernels();
   rowStage_ = stage;
-  if (direction == 1) {
-    RunPhase(false, direction);
-    RunPhase(true, direction);
-  } else {
-    RunPhase(true, direction);
-    RunPhase(false, direction);
-  }
+  // Forward: rows, then columns; inverse: columns, then rows. The last
+  // worker of the first phase starts the second itself.
+  const bool columnsFirst = direction < 0;
+  StartPhase(columnsFirst, direction, true);
+  WaitPhase(columnsFirst);
+  WaitPhase(!columnsFirst);
   rowStage_ = nullptr;
 }
 
-// Starts the workers of one kind and waits for all of them. After a
-// time-out the wait goes on without limit: the next phase works on the same
-// spectrum and must not start while one of these workers still writes.
-void FftEngine::RunPhase(bool columns, int32_t direction) {
+FftWorker* FftEngine::Worker(bool columns, int i) const {
+  return columns ? static_cast<FftWorker*>(colWorkers_[i]) : static_cast<FftWorker*>(rowWorkers_[i]);
+}
+
+// Starts the workers of one kind; with chained, the last of them to finish
+// starts the workers of the other kind (ChainedPhaseDone).
+void FftEngine::StartPhase(bool columns, int32_t direction, bool chained) {
+  int count = 0;
+  while (count < kMaxWorkers && Worker(columns, count)) ++count;
+  chainRemaining_.store(chained ? count : 0);
+  chainNext_ = chained ? (columns ? kChainRows : kChainColumns) : kChainNone;
+  for (int i = 0; i < count; ++i) Worker(columns, i)->ResumeThread(direction);
+}
+
+// Called by each worker after its share, before it reports done: the last
+// one of a chained phase starts the next phase, so that no round trip
+// through the dispatching thread lies between the two. The next phase's
+// TaskDone events are reset before this worker's own is set, so a wait for
+// them that begins after this phase's wait has ended cannot see them early.
+void FftEngine::ChainedPhaseDone(int32_t direction) {
+  if (chainNext_ == kChainNone || chainRemaining_.fetch_sub(1) != 1) return;
+  const bool columns = chainNext_ == kChainColumns;
+  chainNext_ = kChainNone;
+  for (int i = 0; i < kMaxWorkers && Worker(columns, i); ++i) Worker(columns, i)->ResumeThread(direction);
+}
+
+// Waits for the workers of one kind. After a time-out the wait goes on
+// without limit: the next phase works on the same spectrum and must not
+// start while one of these workers still writes.
+void FftEngine::WaitPhase(bool columns) {
   platform::Event done[kMaxWorkers];
   int count = 0;
-  for (int i = 0; i < kMaxWorkers; ++i) {
-    FftWorker* w = columns ? static_cast<FftWorker*>(colWorkers_[i]) : static_cast<FftWorker*>(rowWorkers_[i]);
-    if (!w) break;
-    done[count++] = w->ResumeThread(direction);
+  while (count < kMaxWorkers && Worker(columns, count)) {
+    done[count] = Worker(columns, count)->TaskDone();
+    ++count;
   }
   if (count == 0) return;
   platform::WaitStatus status = platform::WaitAll(done, count, phaseTimeoutMs_);
@@ -353,10 +377,11 @@ void FftEngine::InverseWithMask(RowStage* stage) {
     platform::ScopedLock lock(maskLock_);
     appliedGain_ = gains_[front_];
     columnMask_ = masks_[front_];
-    RunPhase(true, -1);
+    StartPhase(true, -1, true);
+    WaitPhase(true);
     columnMask_ = nullptr;
   }
-  RunPhase(false, -1);
+  WaitPhase(false);
   rowStage_ = nullptr;
 }
 

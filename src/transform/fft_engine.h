@@ -11,6 +11,7 @@
 // complex element, same rows and pitch. Display: M rows of bins floats.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -146,7 +147,10 @@ class FftEngine {
   bool BuildPassTables();
   bool CreateWorkers();
   void SelectKernels();
-  void RunPhase(bool columns, int32_t direction);
+  FftWorker* Worker(bool columns, int i) const;
+  void StartPhase(bool columns, int32_t direction, bool chained);
+  void ChainedPhaseDone(int32_t direction);
+  void WaitPhase(bool columns);
 
   float* spectrum_ = nullptr;
   float* display_ = nullptr;
@@ -181,6 +185,11 @@ class FftEngine {
   void* tableStore_ = nullptr;
   RowStage* rowStage_ = nullptr;       // for the pass running now
   const float* columnMask_ = nullptr;  // for the column pass running now
+  // The phase the last worker of the running one starts, and how many of
+  // its workers have yet to finish.
+  enum Chain { kChainNone, kChainRows, kChainColumns };
+  Chain chainNext_ = kChainNone;
+  std::atomic<int32_t> chainRemaining_{0};
   uint32_t phaseTimeoutMs_ = kPhaseTimeoutMs;
   FftPassHook passHook_ = nullptr;
   void* passHookContext_ = nullptr;

@@ -108,6 +108,7 @@ void FftWorker::Loop() {
     if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, true);
     RunShare(direction);
     if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, false);
+    engine_->ChainedPhaseDone(direction);
     platform::SetEvent(taskDone_);
   }
 }

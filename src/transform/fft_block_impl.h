@@ -6,7 +6,10 @@
 //
 // V provides: Vec; kLanes (W); kFloats (2 W); Load/Store (aligned scratch),
 // LoadU/StoreU (spectrum); Add, Sub, Mul; Set1, SetPair(re, im), Zero;
-// LoadPairs (W floats, each twice: (f0, f0, f1, f1, ...)); Swap (re <-> im
+// LoadPairs (W floats, each twice: (f0, f0, f1, f1, ...)); the stage
+// twiddles: StageTwiddles(tables) (the table V reads), kTwiddleFloats (floats
+// per twiddle in it), TwiddleRe/TwiddleIm (one twiddle's parts as vectors)
+// and MulTwiddle(t, re, im) (t times that twiddle); Swap (re <-> im
 // in every lane); NegRe, NegIm, NegAll (sign flips); Xor;
 // AddSub(x, y) = (x.re - y.re, x.im + y.im); Transpose(in rows, out rows):
 // W x W complex transpose between W spectrum rows and W block elements.
@@ -28,11 +31,11 @@
 namespace qrx {
 namespace {
 
-// t * w with w broadcast as (wre, wim): (t.re wre - t.im wim, t.im wre + t.re wim),
-// the reference's product term for term.
+// t * w for a twiddle as V holds it (Twiddle below): (t.re wre - t.im wim,
+// t.im wre + t.re wim), the reference's product term for term.
 template <class V>
 inline typename V::Vec MulTwiddle(typename V::Vec t, typename V::Vec wre, typename V::Vec wim) {
-  return V::AddSub(V::Mul(t, wre), V::Mul(V::Swap(t), wim));
+  return V::MulTwiddle(t, wre, wim);
 }
 
 // t * (-direction i): the parts exchanged and one negated, no multiply (the
@@ -43,10 +46,12 @@ inline typename V::Vec QuarterTurn(typename V::Vec t, int32_t direction) {
   return direction > 0 ? V::NegIm(s) : V::NegRe(s);
 }
 
-// The twiddles of the stage with half-span `half` in FillStageTwiddles(n):
-// the stages follow one another from n/2 down, `half` elements each.
+// The twiddles of the stage with half-span `half` in the pass's stage table
+// as V reads it (V::kTwiddleFloats floats a twiddle): the stages follow one
+// another from n/2 down, `half` twiddles each.
+template <class V>
 inline const float* StageTable(const float* tw, int32_t n, int32_t half) {
-  return tw + 2 * static_cast<size_t>(n - 2 * half);
+  return tw + V::kTwiddleFloats * static_cast<size_t>(n - 2 * half);
 }
 
 template <class V>
@@ -54,11 +59,13 @@ struct Quad {
   typename V::Vec x0, x1, x2, x3;
 };
 
-// A twiddle broadcast over the lanes.
+// Twiddle j of a stage table, each part over the lanes in the form V's
+// MulTwiddle takes.
 template <class V>
 struct Twiddle {
   typename V::Vec re, im;
-  explicit Twiddle(const float* w) : re(V::Set1(w[0])), im(V::Set1(w[1])) {}
+  Twiddle(const float* table, int32_t j)
+      : re(V::TwiddleRe(table + V::kTwiddleFloats * j)), im(V::TwiddleIm(table + V::kTwiddleFloats * j)) {}
 };
 
 // Stages 2q and q (q >= 4, both from tables) on elements j, j + q, j + 2q,
@@ -107,7 +114,7 @@ class FusedFft {
   static constexpr int32_t kLeafElements = 16384 / (4 * E);
 
   FusedFft(float* d, int32_t n, int32_t direction, const FftPassTables& t, const In& in, const Out& out)
-      : d_(d), n_(n), direction_(direction), tw_(t.stageTwiddles), rev_(t.quarterReversal), in_(in), out_(out) {}
+      : d_(d), n_(n), direction_(direction), tw_(V::StageTwiddles(t)), rev_(t.quarterReversal), in_(in), out_(out) {}
 
   void Run() const {
     int32_t stages = 0;
@@ -120,23 +127,24 @@ class FusedFft {
     } else if (stages & 1) {
       // One stage alone leaves blocks whose stage count is even.
       const int32_t half = n_ / 2;
-      const float* w = StageTable(tw_, n_, half);
+      const float* w = StageTable<V>(tw_, n_, half);
       for (int32_t j = 0; j < half; ++j) {
         Vec a, b;
         in_.Pair(j, half, a, b);
         V::Store(At(d, j), V::Add(a, b));
-        V::Store(At(d, j + half), MulTwiddle<V>(V::Sub(a, b), V::Set1(w[2 * j]), V::Set1(w[2 * j + 1])));
+        const Twiddle<V> t(w, j);
+        V::Store(At(d, j + half), MulTwiddle<V>(V::Sub(a, b), t.re, t.im));
       }
       Block(0, half);
       Block(half, half);
     } else {
       const int32_t q = n_ / 4;
-      const float* wa = StageTable(tw_, n_, 2 * q);
-      const float* wc = StageTable(tw_, n_, q);
+      const float* wa = StageTable<V>(tw_, n_, 2 * q);
+      const float* wc = StageTable<V>(tw_, n_, q);
       for (int32_t j = 0; j < q; ++j) {
         Quad<V> x;
         in_.Quad(j, q, x);
-        TwoStages<V>(x, Twiddle<V>(wa + 2 * j), Twiddle<V>(wa + 2 * (j + q)), Twiddle<V>(wc + 2 * j));
+        TwoStages<V>(x, Twiddle<V>(wa, j), Twiddle<V>(wa, j + q), Twiddle<V>(wc, j));
         StoreQuad(d, x, j, q);
       }
       for (int32_t t = 0; t < 4; ++t) Block(t * q, q);
@@ -180,11 +188,11 @@ class FusedFft {
   // Stages 2q and q on every block of 4q elements in [start, start + size).
   // The twiddles depend on j only, so they are broadcast once for all blocks.
   void Pass(int32_t start, int32_t size, int32_t q) const {
-    const float* wa = StageTable(tw_, n_, 2 * q);
-    const float* wc = StageTable(tw_, n_, q);
+    const float* wa = StageTable<V>(tw_, n_, 2 * q);
+    const float* wc = StageTable<V>(tw_, n_, q);
     float* const d = d_;
     for (int32_t j = 0; j < q; ++j) {
-      const Twiddle<V> a(wa + 2 * j), b(wa + 2 * (j + q)), c(wc + 2 * j);
+      const Twiddle<V> a(wa, j), b(wa, j + q), c(wc, j);
       for (int32_t s = start + j; s < start + size; s += 4 * q) {
         Quad<V> x = {V::Load(At(d, s)), V::Load(At(d, s + q)), V::Load(At(d, s + 2 * q)), V::Load(At(d, s + 3 * q))};
         TwoStages<V>(x, a, b, c);

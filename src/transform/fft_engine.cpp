@@ -83,35 +83,51 @@ FftEngine::FftEngine(int32_t lineLength, int32_t height, int32_t rowLength, int3
 // reference's recurrences are written in, so they hold exactly its values.
 bool FftEngine::BuildPassTables() {
   const int32_t halfN = N_ / 2;
-  const size_t rowTw = 2 * static_cast<size_t>(StageTwiddleCount(halfN));
-  const size_t splitTw = 2 * static_cast<size_t>(N_ / 4);
-  const size_t colTw = 2 * static_cast<size_t>(StageTwiddleCount(M_));
+  const int32_t rowStage = StageTwiddleCount(halfN), split = N_ / 4, colStage = StageTwiddleCount(M_);
   const int32_t rowQuarter = halfN / 4 > 0 ? halfN / 4 : 1;
   const int32_t colQuarter = M_ / 4 > 0 ? M_ / 4 : 1;
-  const size_t floats = 2 * (rowTw + splitTw + colTw) + 8;
-  const size_t bytes = floats * sizeof(float) + static_cast<size_t>(rowQuarter + colQuarter) * sizeof(int32_t);
-  tableStore_ = platform::AlignedAlloc(bytes);
+  // Every table starts on a 16-byte boundary. Per direction: the stage
+  // twiddles as pairs (2 floats a twiddle) and as the SSE kernels read them
+  // (8), and the split twiddles.
+  auto rounded = [](size_t floats) { return (floats + 3) & ~size_t{3}; };
+  const size_t floats = 2 * (rounded(10 * static_cast<size_t>(rowStage)) + rounded(2 * static_cast<size_t>(split)) +
+                             rounded(10 * static_cast<size_t>(colStage))) +
+                        rounded(rowQuarter) + rounded(colQuarter);
+  tableStore_ = platform::AlignedAlloc(floats * sizeof(float));
   if (!tableStore_) return false;
-  float* f = static_cast<float*>(tableStore_);
+  float* next = static_cast<float*>(tableStore_);
+  auto take = [&next, rounded](size_t count) {
+    float* p = next;
+    next += rounded(count);
+    return p;
+  };
+  // The pairs of every pass next to one another, the SSE forms after them.
   for (int i = 0; i < 2; ++i) {
     const int32_t direction = i == 0 ? 1 : -1;
     // The row kernel runs the half-length transform with the opposite sign.
-    FillStageTwiddles(f, halfN, -direction);
-    rowTables_[i].stageTwiddles = f;
-    f += rowTw;
-    FillSplitTwiddles(f, N_, direction);
-    rowTables_[i].splitTwiddles = f;
-    f += splitTw;
-    FillStageTwiddles(f, M_, direction);
-    colTables_[i].stageTwiddles = f;
+    float* t = take(2 * static_cast<size_t>(rowStage));
+    FillStageTwiddles(t, halfN, -direction);
+    rowTables_[i].stageTwiddles = t;
+    t = take(2 * static_cast<size_t>(split));
+    FillSplitTwiddles(t, N_, direction);
+    rowTables_[i].splitTwiddles = t;
+    t = take(2 * static_cast<size_t>(colStage));
+    FillStageTwiddles(t, M_, direction);
+    colTables_[i].stageTwiddles = t;
     colTables_[i].splitTwiddles = nullptr;
-    f += colTw;
   }
-  int32_t* q = reinterpret_cast<int32_t*>(static_cast<float*>(tableStore_) + floats);
+  for (FftPassTables* tables : {&rowTables_[0], &rowTables_[1], &colTables_[0], &colTables_[1]}) {
+    const int32_t count = tables == &rowTables_[0] || tables == &rowTables_[1] ? rowStage : colStage;
+    float* t = take(8 * static_cast<size_t>(count));
+    SpreadSseTwiddles(tables->stageTwiddles, count, t);
+    tables->stageTwiddlesSse = t;
+  }
+  int32_t* q = reinterpret_cast<int32_t*>(take(rowQuarter));
   ReversedIndices(q, rowQuarter);
   rowTables_[0].quarterReversal = rowTables_[1].quarterReversal = q;
-  ReversedIndices(q + rowQuarter, colQuarter);
-  colTables_[0].quarterReversal = colTables_[1].quarterReversal = q + rowQuarter;
+  q = reinterpret_cast<int32_t*>(take(colQuarter));
+  ReversedIndices(q, colQuarter);
+  colTables_[0].quarterReversal = colTables_[1].quarterReversal = q;
   return true;
 }
 

@@ -3,6 +3,8 @@
 // same order, lane by lane.
 #include "transform/fft_kernels.h"
 
+#include "transform/fft_kernels_simd.h"
+
 #include <cmath>
 
 namespace qrx {
@@ -239,6 +241,17 @@ void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count, con
     const bool odd = (m & 1) != 0;
     dst[m * stride] = odd ? -scratch[2 * m] : scratch[2 * m];
     dst[m * stride + 1] = odd ? -scratch[2 * m + 1] : scratch[2 * m + 1];
+  }
+}
+
+void SpreadSseTwiddles(const float* pairs, int32_t count, float* out) {
+  for (int32_t j = 0; j < count; ++j, out += 8) {
+    const float re = pairs[2 * j], im = pairs[2 * j + 1];
+    for (int32_t c = 0; c < 4; ++c) out[c] = re;
+    for (int32_t c = 0; c < 4; c += 2) {
+      out[4 + c] = -im;
+      out[5 + c] = im;
+    }
   }
 }
 

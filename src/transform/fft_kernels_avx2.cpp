@@ -36,6 +36,14 @@ struct AvxVec {
     const __m128 f = _mm_loadu_ps(p);
     return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_unpacklo_ps(f, f)), _mm_unpackhi_ps(f, f), 1);
   }
+  // Stage twiddles as (re, im) pairs, each part broadcast by its load.
+  static constexpr int32_t kTwiddleFloats = 2;
+  static const float* StageTwiddles(const FftPassTables& t) { return t.stageTwiddles; }
+  static Vec TwiddleRe(const float* w) { return _mm256_set1_ps(w[0]); }
+  static Vec TwiddleIm(const float* w) { return _mm256_set1_ps(w[1]); }
+  static Vec MulTwiddle(Vec t, Vec re, Vec im) {
+    return _mm256_addsub_ps(_mm256_mul_ps(t, re), _mm256_mul_ps(Swap(t), im));
+  }
   static Vec Add(Vec a, Vec b) { return _mm256_add_ps(a, b); }
   static Vec Sub(Vec a, Vec b) { return _mm256_sub_ps(a, b); }
   static Vec Mul(Vec a, Vec b) { return _mm256_mul_ps(a, b); }

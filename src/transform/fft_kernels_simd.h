@@ -18,9 +18,14 @@ namespace qrx {
 // The tables of one pass, built once per engine (see fft_kernels.h).
 struct FftPassTables {
   const float* stageTwiddles;      // FillStageTwiddles for the pass's length and direction
+  const float* stageTwiddlesSse;   // the same as SpreadSseTwiddles lays them out
   const float* splitTwiddles;      // rows only: FillSplitTwiddles, b = +1 forward, -1 inverse
   const int32_t* quarterReversal;  // ReversedIndices(n / 4) for the pass's length n
 };
+
+// Each (re, im) twiddle of a table of `count` as the SSE kernels read it:
+// re four times, then -im, im, -im, im (8 floats, out 16-byte aligned).
+void SpreadSseTwiddles(const float* pairs, int32_t count, float* out);
 
 // Widest block any kernel uses (AVX: four lanes).
 constexpr int32_t kMaxBlockLanes = 4;

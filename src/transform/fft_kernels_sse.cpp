@@ -25,6 +25,14 @@ struct SseVec {
     const __m128 f = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p));
     return _mm_unpacklo_ps(f, f);
   }
+  // Stage twiddles spread for SSE: (re, re, re, re, -im, im, -im, im), two
+  // aligned loads and no shuffles; with the sign in the table, t * w is two
+  // products and one add (t.re re + t.im (-im) is t.re re - t.im im exactly).
+  static constexpr int32_t kTwiddleFloats = 8;
+  static const float* StageTwiddles(const FftPassTables& t) { return t.stageTwiddlesSse; }
+  static Vec TwiddleRe(const float* w) { return _mm_load_ps(w); }
+  static Vec TwiddleIm(const float* w) { return _mm_load_ps(w + 4); }
+  static Vec MulTwiddle(Vec t, Vec re, Vec im) { return _mm_add_ps(_mm_mul_ps(t, re), _mm_mul_ps(Swap(t), im)); }
   static Vec Add(Vec a, Vec b) { return _mm_add_ps(a, b); }
   static Vec Sub(Vec a, Vec b) { return _mm_sub_ps(a, b); }
   static Vec Mul(Vec a, Vec b) { return _mm_mul_ps(a, b); }

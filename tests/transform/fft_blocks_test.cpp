@@ -49,17 +49,22 @@ class Floats {
 // The tables an engine builds for a pass of length n (columns) or for rows
 // of N reals (n = N/2), from the same functions.
 struct Tables {
-  std::vector<float> stage, split;
+  std::vector<float> stage, split, spread;
   std::vector<int32_t> quarter;
   FftPassTables pass = {};
   Tables(int32_t n, int32_t stageDirection, int32_t N, int32_t splitDirection)
       : stage(2 * static_cast<size_t>(StageTwiddleCount(n)) + 2),
         split(N > 0 ? N / 2 + 2 : 2),
+        spread(4 * stage.size() + 4),
         quarter(n / 4 > 0 ? n / 4 : 1) {
     FillStageTwiddles(stage.data(), n, stageDirection);
     if (N > 0) FillSplitTwiddles(split.data(), N, splitDirection);
+    // The spread form is read with aligned loads.
+    const uintptr_t p = reinterpret_cast<uintptr_t>(spread.data());
+    float* spreadAligned = reinterpret_cast<float*>((p + 15) & ~uintptr_t{15});
+    SpreadSseTwiddles(stage.data(), StageTwiddleCount(n), spreadAligned);
     ReversedIndices(quarter.data(), static_cast<int32_t>(quarter.size()));
-    pass = {stage.data(), split.data(), quarter.data()};
+    pass = {stage.data(), spreadAligned, split.data(), quarter.data()};
   }
 };
 

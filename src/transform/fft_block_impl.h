@@ -6,7 +6,9 @@
 //
 // V provides: Vec; kLanes (W); kFloats (2 W); Load/Store (aligned scratch),
 // LoadU/StoreU (spectrum); Add, Sub, Mul; Set1, SetPair(re, im), Zero;
-// LoadPairs (W floats, each twice: (f0, f0, f1, f1, ...)); the stage
+// LoadPairs(p) and LoadPairs(p, stride) (W floats side by side or stride
+// apart, each twice: (f0, f0, f1, f1, ...)), kMaskByColumn (which form of a
+// ColumnMask the kernel reads); the stage
 // twiddles: StageTwiddles(tables) (the table V reads), kTwiddleFloats (floats
 // per twiddle in it), TwiddleRe/TwiddleIm (one twiddle's parts as vectors)
 // and MulTwiddle(t, re, im) (t times that twiddle); Swap (re <-> im
@@ -248,12 +250,12 @@ inline void StoreLanes(float* p, typename V::Vec v, int32_t lanes) {
   for (int32_t i = 0; i < 2 * lanes; ++i) p[i] = t[i];
 }
 
-// The first `lanes` of the W floats at p, each twice (a mask factor for
-// both parts of a complex element), the other lanes zero.
+// `lanes` floats `stride` apart from p, each twice (a mask factor for both
+// parts of a complex element), the other lanes zero.
 template <class V>
-inline typename V::Vec LoadPairLanes(const float* p, int32_t lanes) {
+inline typename V::Vec LoadPairLanes(const float* p, size_t stride, int32_t lanes) {
   alignas(32) float t[V::kFloats] = {};
-  for (int32_t i = 0; i < lanes; ++i) t[2 * i] = t[2 * i + 1] = p[i];
+  for (int32_t i = 0; i < lanes; ++i) t[2 * i] = t[2 * i + 1] = p[stride * static_cast<size_t>(i)];
   return V::LoadU(t);
 }
 
@@ -390,10 +392,14 @@ class ColumnAccess {
     flip_[1] = V::Set1(-0.0f);
   }
   Vec Get(int32_t m) const { return V::Xor(Load(Row(m)), flip_[m & 1]); }
-  // Row m multiplied by its mask factors (one per column, from `factors`)
-  // as ApplyMask does it, then negated when m is odd.
-  Vec GetMasked(int32_t m, const float* factors) const {
-    const Vec f = kFull ? V::LoadPairs(factors) : LoadPairLanes<V>(factors, lanes_);
+  // Row m multiplied by its mask factors as ApplyMask does it, then negated
+  // when m is odd; factors: the first column's factor for row m, the next
+  // column's `columnStride` floats on.
+  template <bool kByColumn>
+  Vec GetMasked(int32_t m, const float* factors, size_t columnStride) const {
+    const Vec f = !kFull      ? LoadPairLanes<V>(factors, columnStride, lanes_)
+                  : kByColumn ? V::LoadPairs(factors, columnStride)
+                              : V::LoadPairs(factors);
     return V::Xor(V::Mul(Load(Row(m)), f), flip_[m & 1]);
   }
   void Put(int32_t m, Vec v) const { Store(Row(m), V::Xor(v, flip_[m & 1])); }
@@ -431,17 +437,19 @@ class ColumnAccess {
 
 // The first pass's input of a column transform: rows 0 .. count-1 of the
 // columns, zero from there on (the transform's padding); kMasked: each row
-// multiplied by its mask factors first (mask: the factor of row 0 of the
-// first column, rows maskPitch floats apart).
+// multiplied by its mask factors first (mask: the first column's factor for
+// row 0; rows rowStride floats apart, columns columnStride).
 template <class V, bool kFull, bool kMasked>
 struct ColumnInput {
   const ColumnAccess<V, kFull>& col;
   int32_t count;
   const float* mask;
-  size_t maskPitch;
+  size_t rowStride, columnStride;
   typename V::Vec Get(int32_t m) const {
     if (m >= count) return V::Zero();
-    return kMasked ? col.GetMasked(m, mask + maskPitch * static_cast<size_t>(m)) : col.Get(m);
+    if (!kMasked) return col.Get(m);
+    const float* factors = mask + rowStride * static_cast<size_t>(m);
+    return col.template GetMasked<V::kMaskByColumn>(m, factors, columnStride);
   }
   void Pair(int32_t j, int32_t h, typename V::Vec& a, typename V::Vec& b) const {
     a = Get(j);
@@ -499,16 +507,21 @@ void ColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int
     return;
   }
   // Rows from H on are the transform's zero padding.
-  const ColumnInput<V, kFull, false> in = {col, H, nullptr, 0};
+  const ColumnInput<V, kFull, false> in = {col, H, nullptr, 0, 0};
   const ColumnOutput<V, kFull, false> out = {col, M, M / 4, {V::Zero()}};
   RunFusedFft<V>(s, M, +1, t, in, out);
 }
 
 template <class V, bool kFull, bool kMasked>
 void ColumnInverse(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                   const FftPassTables& t, const float* mask) {
+                   const FftPassTables& t, const ColumnMask& mask) {
   const ColumnAccess<V, kFull> col(spectrum, pitch, k, lanes, M);
-  const ColumnInput<V, kFull, kMasked> in = {col, M, mask + k, static_cast<size_t>(pitch)};
+  // The mask in the form that suits V's block width.
+  const size_t columnStride = V::kMaskByColumn ? MaskColumnStride(M) : 1;
+  const size_t rowStride = V::kMaskByColumn ? 1 : static_cast<size_t>(pitch);
+  const float* first = V::kMaskByColumn ? (mask.byColumn ? mask.byColumn + columnStride * k : nullptr)
+                                        : (mask.byRow ? mask.byRow + k : nullptr);
+  const ColumnInput<V, kFull, kMasked> in = {col, M, first, rowStride, columnStride};
   if (M == 2) {
     // One butterfly of half-span 1 on the (masked) rows.
     typename V::Vec a, b;
@@ -533,13 +546,11 @@ void BlockColumnForward(float* spectrum, int32_t pitch, int32_t k, int32_t lanes
   }
 }
 
-// mask: null, or the mask table (pitch floats a row) whose factors the
-// columns are multiplied by on the way in.
 template <class V>
 void BlockColumnInverse(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                        const FftPassTables& t, const float* mask) {
+                        const FftPassTables& t, const ColumnMask& mask) {
   const bool full = lanes == V::kLanes;
-  if (mask) {
+  if (mask.byRow || mask.byColumn) {
     if (full) {
       ColumnInverse<V, true, true>(spectrum, pitch, k, lanes, H, M, s, t, mask);
     } else {

@@ -1,5 +1,6 @@
 #include "transform/fft_engine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -173,6 +174,8 @@ FftEngine::~FftEngine() {
   platform::AlignedFree(spectrum_);
   platform::AlignedFree(masks_[0]);
   platform::AlignedFree(masks_[1]);
+  platform::AlignedFree(columnMasks_[0]);
+  platform::AlignedFree(columnMasks_[1]);
   platform::AlignedFree(display_);
   platform::AlignedFree(window_);
   platform::AlignedFree(inverseWindow_);
@@ -231,17 +234,23 @@ bool FftEngine::AllocateMask() {
   if (!usable_) return false;
   if (masks_[0]) return true;
   const size_t count = static_cast<size_t>(M_) * pitch_;
-  float* a = static_cast<float*>(platform::AlignedAlloc(count * sizeof(float)));
-  float* b = static_cast<float*>(platform::AlignedAlloc(count * sizeof(float)));
-  if (!a || !b) {
-    platform::AlignedFree(a);
-    platform::AlignedFree(b);
+  const size_t columnCount = MaskColumnStride(M_) * bins_;
+  float* tables[4] = {};
+  bool ok = true;
+  for (int i = 0; i < 4; ++i) {
+    tables[i] = static_cast<float*>(platform::AlignedAlloc((i < 2 ? count : columnCount) * sizeof(float)));
+    ok = ok && tables[i] != nullptr;
+  }
+  if (!ok) {
+    for (float* t : tables) platform::AlignedFree(t);
     return false;
   }
-  for (size_t i = 0; i < count; ++i) a[i] = b[i] = 1.0f;
+  for (int i = 0; i < 4; ++i) std::fill(tables[i], tables[i] + (i < 2 ? count : columnCount), 1.0f);
   platform::ScopedLock lock(maskLock_);
-  masks_[0] = a;
-  masks_[1] = b;
+  masks_[0] = tables[0];
+  masks_[1] = tables[1];
+  columnMasks_[0] = tables[2];
+  columnMasks_[1] = tables[3];
   gains_[0] = gains_[1] = 1.0f;
   front_ = 0;
   return true;
@@ -348,6 +357,13 @@ void FftEngine::PublishMask(const float* mask, float gain) {
   // Nobody reads the back table: ApplyMask holds maskLock_ while it uses the
   // front one, so once the switch below is made the old front is free.
   std::memcpy(masks_[back], mask, static_cast<size_t>(M_) * pitch_ * sizeof(float));
+  // The same factors column by column, as the inverse column transforms
+  // take them in (InverseWithMask): each column's factors one after another.
+  float* columns = columnMasks_[back];
+  for (int32_t q = 0; q < M_; ++q) {
+    const float* row = mask + static_cast<size_t>(q) * pitch_;
+    for (int32_t k = 0; k < bins_; ++k) columns[MaskColumnStride(M_) * k + q] = row[k];
+  }
   platform::ScopedLock lock(maskLock_);
   gains_[back] = gain;
   front_ = back;
@@ -393,9 +409,11 @@ void FftEngine::InverseWithMask(RowStage* stage) {
     platform::ScopedLock lock(maskLock_);
     appliedGain_ = gains_[front_];
     columnMask_ = masks_[front_];
+    columnMaskByColumn_ = columnMasks_[front_];
     StartPhase(true, -1, true);
     WaitPhase(true);
     columnMask_ = nullptr;
+    columnMaskByColumn_ = nullptr;
   }
   WaitPhase(false);
   rowStage_ = nullptr;

@@ -169,6 +169,10 @@ class FftEngine {
   // then makes it current under maskLock_, which ApplyMask holds for its
   // loop; publishLock_ keeps publishers apart.
   float* masks_[2] = {nullptr, nullptr};
+  // Each table's factors column by column (bins columns of M rows,
+  // MaskColumnStride apart), for
+  // InverseWithMask's column transforms, which then read them in order.
+  float* columnMasks_[2] = {nullptr, nullptr};
   float gains_[2] = {1.0f, 1.0f};
   int32_t front_ = 0;
   mutable platform::CriticalSection maskLock_;
@@ -183,8 +187,9 @@ class FftEngine {
   FftPassTables rowTables_[2] = {};
   FftPassTables colTables_[2] = {};
   void* tableStore_ = nullptr;
-  RowStage* rowStage_ = nullptr;       // for the pass running now
-  const float* columnMask_ = nullptr;  // for the column pass running now
+  RowStage* rowStage_ = nullptr;               // for the pass running now
+  const float* columnMask_ = nullptr;          // for the column pass running now
+  const float* columnMaskByColumn_ = nullptr;  // the same table column by column
   // The phase the last worker of the running one starts, and how many of
   // its workers have yet to finish.
   enum Chain { kChainNone, kChainRows, kChainColumns };

@@ -32,9 +32,16 @@ struct AvxVec {
   static Vec LoadU(const float* p) { return _mm256_loadu_ps(p); }
   static void Store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
   static void StoreU(float* p, Vec v) { _mm256_storeu_ps(p, v); }
+  // Four lanes' factors fill 16 bytes of a row: read rows.
+  static constexpr bool kMaskByColumn = false;
   static Vec LoadPairs(const float* p) {
     const __m128 f = _mm_loadu_ps(p);
     return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_unpacklo_ps(f, f)), _mm_unpackhi_ps(f, f), 1);
+  }
+  static Vec LoadPairs(const float* p, size_t stride) {
+    const __m128 f01 = _mm_unpacklo_ps(_mm_load_ss(p), _mm_load_ss(p + stride));
+    const __m128 f23 = _mm_unpacklo_ps(_mm_load_ss(p + 2 * stride), _mm_load_ss(p + 3 * stride));
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_unpacklo_ps(f01, f01)), _mm_unpacklo_ps(f23, f23), 1);
   }
   // Stage twiddles as (re, im) pairs, each part broadcast by its load.
   static constexpr int32_t kTwiddleFloats = 2;
@@ -88,7 +95,7 @@ void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H
   BlockColumnForward<AvxVec>(sp, pitch, k, lanes, H, M, s, t);
 }
 void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                   const FftPassTables& t, const float* mask) {
+                   const FftPassTables& t, const ColumnMask& mask) {
   BlockColumnInverse<AvxVec>(sp, pitch, k, lanes, H, M, s, t, mask);
 }
 

@@ -27,6 +27,22 @@ struct FftPassTables {
 // re four times, then -im, im, -im, im (8 floats, out 16-byte aligned).
 void SpreadSseTwiddles(const float* pairs, int32_t count, float* out);
 
+// A mask as the inverse column kernels take it in: the engine's table row by
+// row (pitch floats a row), and the same factors column by column (the
+// factor of row m of column c at byColumn[c * MaskColumnStride(M) + m]).
+// Each kernel reads the form that suits its block width: a block's factors
+// fill 16 bytes of a row with four lanes, only 8 with two. Both null: no
+// mask.
+struct ColumnMask {
+  const float* byRow;
+  const float* byColumn;
+};
+
+// Floats from one column to the next in a mask held column by column: the
+// padding keeps the columns a block reads together off the same cache sets
+// (M is a power of two).
+inline size_t MaskColumnStride(int32_t M) { return static_cast<size_t>(M) + 16; }
+
 // Widest block any kernel uses (AVX: four lanes).
 constexpr int32_t kMaxBlockLanes = 4;
 
@@ -48,10 +64,10 @@ struct BlockKernels {
   void (*columnForward)(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* scratch,
                         const FftPassTables& tables);
   // GatherColumn(M), ComplexFft(M, -1), scaled reversal swap by 1/M,
-  // ScatterColumn(H). With a mask (M x pitch floats, else null) every row
-  // is first multiplied by its factors, as ApplyMask would have done it.
+  // ScatterColumn(H). With a mask every row is first multiplied by its
+  // factors, as ApplyMask would have done it.
   void (*columnInverse)(float* spectrum, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* scratch,
-                        const FftPassTables& tables, const float* mask);
+                        const FftPassTables& tables, const ColumnMask& mask);
 };
 
 // The kernels this build has (nullptr where a kind is not compiled in).

@@ -21,8 +21,14 @@ struct SseVec {
   static Vec LoadU(const float* p) { return _mm_loadu_ps(p); }
   static void Store(float* p, Vec v) { _mm_store_ps(p, v); }
   static void StoreU(float* p, Vec v) { _mm_storeu_ps(p, v); }
+  // Two lanes' factors lie 8 bytes apart in a row: read columns instead.
+  static constexpr bool kMaskByColumn = true;
   static Vec LoadPairs(const float* p) {
     const __m128 f = _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p));
+    return _mm_unpacklo_ps(f, f);
+  }
+  static Vec LoadPairs(const float* p, size_t stride) {
+    const __m128 f = _mm_unpacklo_ps(_mm_load_ss(p), _mm_load_ss(p + stride));
     return _mm_unpacklo_ps(f, f);
   }
   // Stage twiddles spread for SSE: (re, re, re, re, -im, im, -im, im), two
@@ -65,7 +71,7 @@ void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H
   BlockColumnForward<SseVec>(sp, pitch, k, lanes, H, M, s, t);
 }
 void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
-                   const FftPassTables& t, const float* mask) {
+                   const FftPassTables& t, const ColumnMask& mask) {
   BlockColumnInverse<SseVec>(sp, pitch, k, lanes, H, M, s, t, mask);
 }
 

@@ -185,6 +185,7 @@ void CFFTColThread::RunShare(int32_t direction) {
   const FftEngine& e = *engine_;
   const int32_t M = e.M_, H = e.H_, pitch = e.pitch_;
   const float* mask = direction > 0 ? nullptr : e.columnMask_;
+  const ColumnMask columnMask = {mask, direction > 0 ? nullptr : e.columnMaskByColumn_};
   float* block = scratch_;
   int32_t k = First();
   const int32_t end = First() + Count();
@@ -195,7 +196,7 @@ void CFFTColThread::RunShare(int32_t direction) {
       if (direction > 0) {
         kernel->columnForward(e.spectrum_, pitch, k, lanes, H, M, block, tables);
       } else {
-        kernel->columnInverse(e.spectrum_, pitch, k, lanes, H, M, block, tables, mask);
+        kernel->columnInverse(e.spectrum_, pitch, k, lanes, H, M, block, tables, columnMask);
       }
     }
     return;

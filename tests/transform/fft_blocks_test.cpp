@@ -130,8 +130,8 @@ void ReferenceColumn(float* spectrum, int32_t pitch, int32_t k, int32_t H, int32
 // Every lane count from 1 to W, at the last columns of a row so that a
 // partial block must not reach past the spectrum's end; heights from the
 // whole column down to one row, odd ones included; the inverse with and
-// without a mask taken in on the way (against MultiplyColumn, ApplyMask's
-// products, before the reference).
+// without a mask taken in on the way (held column by column; against
+// MultiplyColumn, ApplyMask's products, before the reference).
 TEST(FftBlockKernels, ColumnBlocksEqualTheReferenceForEveryLaneCount) {
   const int32_t maxM = fft_test::kSmall ? 256 : 2048;
   for (const KernelSet& set : RunnableKernels()) {
@@ -147,7 +147,11 @@ TEST(FftBlockKernels, ColumnBlocksEqualTheReferenceForEveryLaneCount) {
             const size_t floats = 2 * static_cast<size_t>(pitch) * M;
             Floats spectrum(floats), reference(floats), scratch(ColumnBlockScratchFloats(M));
             const std::vector<float> input = fft_test::RandomFloats(floats, M * 7 + H + lanes);
-            std::vector<float> mask = fft_test::RandomFloats(floats / 2, M + lanes);
+            // The mask row by row (the reference's) and column by column (the kernel's).
+            const std::vector<float> mask = fft_test::RandomFloats(floats / 2, M + lanes);
+            std::vector<float> byColumn(MaskColumnStride(M) * pitch);
+            for (int32_t m = 0; m < M; ++m)
+              for (int32_t c = 0; c < pitch; ++c) byColumn[MaskColumnStride(M) * c + m] = mask[m * pitch + c];
             std::memcpy(spectrum.data(), input.data(), floats * sizeof(float));
             std::memcpy(reference.data(), input.data(), floats * sizeof(float));
             const Tables forward(M, +1, 0, 0), inverse(M, -1, 0, 0);
@@ -156,7 +160,7 @@ TEST(FftBlockKernels, ColumnBlocksEqualTheReferenceForEveryLaneCount) {
             // Columns outside the block keep their values.
             ASSERT_TRUE(SameValues(spectrum.data(), reference.data(), floats)) << "forward";
             set.kernels->columnInverse(spectrum.data(), pitch, k, lanes, H, M, scratch.data(), inverse.pass,
-                                       masked ? mask.data() : nullptr);
+                                       masked ? ColumnMask{mask.data(), byColumn.data()} : ColumnMask{});
             for (int32_t c = k; c < k + lanes; ++c) {
               // The kernel leaves rows from H on as they were; so must the reference.
               std::vector<float> before(reference.data(), reference.data() + floats);

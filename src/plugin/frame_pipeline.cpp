@@ -159,10 +159,7 @@ void FramePipeline::Analyse(const uint8_t* work, const FilterList& filters, bool
 float FramePipeline::Synthesise(uint8_t* work, int32_t demo) {
   FrameAccess frame;
   frame.work = work;
-  rows_->Prepare(frame, demo, false, 0);
-  engine->Transform(-1, rows_);
-  maskPending_ = false;
-  return engine->AppliedMaskGain();
+  return Inverse(frame, demo, false, 0);
 }
 
 void FramePipeline::AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater) {
@@ -179,7 +176,11 @@ void FramePipeline::AnalyseFrame(const FrameAccess& frame, const FilterList& fil
 }
 
 float FramePipeline::SynthesiseFrame(const FrameAccess& frame, int32_t demo, uint32_t markColour) {
-  rows_->Prepare(frame, demo, true, markColour);
+  return Inverse(frame, demo, true, markColour);
+}
+
+float FramePipeline::Inverse(const FrameAccess& frame, int32_t demo, bool mark, uint32_t markColour) {
+  rows_->Prepare(frame, demo, mark, markColour);
   if (maskPending_) {
     engine->InverseWithMask(rows_);
   } else {

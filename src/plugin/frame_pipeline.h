@@ -87,6 +87,8 @@ class FramePipeline {
 
  private:
   class Rows;
+  // The inverse pass of Synthesise and SynthesiseFrame.
+  float Inverse(const FrameAccess& frame, int32_t demo, bool mark, uint32_t markColour);
   Rows* rows_ = nullptr;
   bool maskPending_ = false;  // AnalyseFrame left the mask to SynthesiseFrame
 };

@@ -4,17 +4,20 @@
 // linkage so the copies built for different targets never meet at link time.
 // Include it only from those files, after their intrinsics headers.
 //
-// V provides: Vec; kLanes (W); kFloats (2 W); Load/Store (aligned scratch),
-// LoadU/StoreU (spectrum); Add, Sub, Mul; Set1, SetPair(re, im), Zero;
-// LoadPairs(p) and LoadPairs(p, stride) (W floats side by side or stride
-// apart, each twice: (f0, f0, f1, f1, ...)), kMaskByColumn (which form of a
-// ColumnMask the kernel reads); the stage
-// twiddles: StageTwiddles(tables) (the table V reads), kTwiddleFloats (floats
-// per twiddle in it), TwiddleRe/TwiddleIm (one twiddle's parts as vectors)
-// and MulTwiddle(t, re, im) (t times that twiddle); Swap (re <-> im
-// in every lane); NegRe, NegIm, NegAll (sign flips); Xor;
-// AddSub(x, y) = (x.re - y.re, x.im + y.im); Transpose(in rows, out rows):
-// W x W complex transpose between W spectrum rows and W block elements.
+// V provides:
+//  - Vec; kLanes (W); kFloats (2 W);
+//  - Load/Store (a scratch element, aligned), LoadU/StoreU (the spectrum);
+//  - Add, Sub, Mul, Xor; Set1, SetPair(re, im), Zero; Swap (re <-> im in
+//    every lane); NegRe, NegIm, NegAll (sign flips); AddSub(x, y) =
+//    (x.re - y.re, x.im + y.im);
+//  - the stage twiddles: StageTwiddles(tables) (the table V reads),
+//    kTwiddleFloats (floats a twiddle in it), TwiddleRe/TwiddleIm (one
+//    twiddle's parts as vectors) and MulTwiddle(t, re, im) (t times it);
+//  - the mask factors: kMaskByColumn (which form of a ColumnMask V reads),
+//    LoadPairs(p) and LoadPairs(p, stride) (W floats side by side or stride
+//    apart, each twice: f0, f0, f1, f1, ...);
+//  - Transpose(in, inStride, out, outStride): W x W complex transpose
+//    between W spectrum rows and W block elements.
 //
 // The transform is the reference's decimation in frequency, butterfly for
 // butterfly; what changes is the order of visits. Two stages are done per

@@ -70,9 +70,11 @@ fi
 
 # The threaded parts under ThreadSanitizer: the plug-in's lifecycle stress,
 # the mask builder, the platform layer's threads and events, and frei0r
-# module instances running at the same time.
-tsan_tests="plugin_stress_test|test_mask|test_platform|test_ui|test_frei0r"
-if configure_build tsan --target plugin_stress_test test_mask test_platform test_ui test_frei0r qrx_freqfilter; then
+# module instances running at the same time, the FFT workers with the rows
+# they convert and transform.
+tsan_tests="plugin_stress_test|test_mask|test_platform|test_ui|test_frei0r|test_fft|test_frame_pipeline"
+if configure_build tsan --target plugin_stress_test test_mask test_platform test_ui test_frei0r qrx_freqfilter test_fft \
+  test_frame_pipeline; then
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan -R "$tsan_tests"
 fi
 

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "filter/mask_builder.h"
+#include "frame/pixel_convert.h"
 #include "platform/platform.h"
 #include "transform/fft_engine.h"
 #include "transform/line_transform.h"
@@ -18,7 +19,75 @@ constexpr uint32_t kMaskPollMs = 1;
 
 }  // namespace
 
-bool FramePipeline::Create(const FrameFormatRecord& format, int32_t fftLine) {
+// The per-row work of a frame that rides on the FFT's row workers: the
+// conversion and the forward line transform just before a block's forward
+// row transform; the backward line transform, the demo marking and the
+// conversion back just after its inverse one. Each worker has its own line
+// scratch; everything else is read-only or row-disjoint.
+class FramePipeline::Rows final : public RowStage {
+ public:
+  Rows(const FrameFormatRecord& format, const LineTransform& lines, FftEngine& engine)
+      : format_(format), lines_(lines), engine_(engine) {
+    // Whole 16-byte units per worker, so that every scratch stays aligned.
+    stride_ = (lines.ScratchSamples() + 7) & ~size_t{7};
+    scratch_ = static_cast<uint16_t*>(platform::AlignedAlloc(stride_ * FftEngine::kMaxWorkers * sizeof(uint16_t)));
+  }
+  ~Rows() { platform::AlignedFree(scratch_); }
+  Rows(const Rows&) = delete;
+  Rows& operator=(const Rows&) = delete;
+
+  bool Usable() const { return scratch_ != nullptr; }
+
+  // For the next pass: the frame, the rows Store writes back (all, or the
+  // upper half with demo) and whether it marks the middle rows.
+  void Prepare(const FrameAccess& frame, int32_t demo, bool mark, uint32_t colour) {
+    frame_ = frame;
+    writtenRows_ = demo ? format_.height / 2 : format_.height;
+    mark_ = demo && mark;
+    colour_ = colour;
+  }
+
+  void Load(int32_t worker, int32_t first, int32_t count) override {
+    if (frame_.toWorking) frame_.toWorking(frame_.host, frame_.work, format_, first, count);
+    lines_.ForwardRows(frame_.work, engine_.Spectrum(), engine_.Pitch(), engine_.Window(), first, count,
+                       Scratch(worker));
+  }
+
+  void Store(int32_t worker, int32_t first, int32_t count) override {
+    const int32_t end = first + count;
+    const int32_t written = (end < writtenRows_ ? end : writtenRows_) - first;
+    if (written > 0) {
+      lines_.BackwardRows(frame_.work, engine_.Spectrum(), engine_.Pitch(), engine_.InverseWindow(), first, written,
+                          Scratch(worker));
+    }
+    if (mark_) {
+      const int32_t middle = format_.height / 2;
+      for (int32_t row = middle - 1; row <= middle; ++row) {
+        if (row >= first && row < end) MarkRow(frame_.work, format_.width, format_.height, row, colour_);
+      }
+    }
+    if (frame_.fromWorking) frame_.fromWorking(frame_.work, frame_.host, format_, first, count);
+  }
+
+ private:
+  uint16_t* Scratch(int32_t worker) const { return scratch_ + stride_ * static_cast<size_t>(worker); }
+
+  FrameFormatRecord format_;
+  const LineTransform& lines_;
+  FftEngine& engine_;
+  uint16_t* scratch_ = nullptr;
+  size_t stride_ = 0;
+  FrameAccess frame_;
+  int32_t writtenRows_ = 0;
+  bool mark_ = false;
+  uint32_t colour_ = 0;
+};
+
+FramePipeline::FramePipeline() = default;
+
+FramePipeline::~FramePipeline() { Destroy(); }
+
+bool FramePipeline::Create(const FrameFormatRecord& format, int32_t fftLine, int32_t workerCount) {
   Destroy();
   lineTransform = new (std::nothrow) LineTransform(format, fftLine);
   if (lineTransform == nullptr || !lineTransform->IsUsable()) {
@@ -28,7 +97,7 @@ bool FramePipeline::Create(const FrameFormatRecord& format, int32_t fftLine) {
   const int32_t length = lineTransform->OutputLength();
   const int32_t height = lineTransform->OutputHeight();
 
-  engine = new (std::nothrow) FftEngine(length, height, fftLine, 0, kLayoutReal2D);
+  engine = new (std::nothrow) FftEngine(length, height, fftLine, 0, kLayoutReal2D, workerCount);
   if (engine == nullptr || !engine->IsUsable()) {
     Destroy();
     return false;
@@ -41,6 +110,11 @@ bool FramePipeline::Create(const FrameFormatRecord& format, int32_t fftLine) {
     return false;
   }
   engine->SetRates(ScaleRowRateKHz(length), ScaleColRateKHz(height));
+  rows_ = new (std::nothrow) Rows(format, *lineTransform, *engine);
+  if (rows_ == nullptr || !rows_->Usable()) {
+    Destroy();
+    return false;
+  }
 
   maskBuilder = new (std::nothrow) MaskBuilder(engine->Pitch(), engine->Bins(), engine->Rows(), engine);
   if (maskBuilder == nullptr || !maskBuilder->IsUsable()) {
@@ -53,6 +127,8 @@ bool FramePipeline::Create(const FrameFormatRecord& format, int32_t fftLine) {
 void FramePipeline::Destroy() {
   delete maskBuilder;
   maskBuilder = nullptr;
+  delete rows_;
+  rows_ = nullptr;
   delete engine;
   engine = nullptr;
   delete lineTransform;
@@ -74,18 +150,44 @@ bool FramePipeline::WaitForMask(uint32_t timeoutMs) const {
 }
 
 void FramePipeline::Analyse(const uint8_t* work, const FilterList& filters, bool filtering) {
-  lineTransform->Forward(work, engine->Spectrum(), engine->Pitch(), engine->Window());
-  engine->Transform(+1);
-  if (!filtering) return;
-  AdaptiveClip(filters, engine);
-  engine->ApplyMask();
+  FrameAccess frame;
+  // Read only: the forward pass has no conversion to write anything back.
+  frame.work = const_cast<uint8_t*>(work);
+  AnalyseFrame(frame, filters, filtering);
 }
 
 float FramePipeline::Synthesise(uint8_t* work, int32_t demo) {
-  engine->Transform(-1);
-  const float gain = engine->AppliedMaskGain();
-  lineTransform->Backward(work, engine->Spectrum(), engine->Pitch(), engine->InverseWindow(), gain, demo);
-  return gain;
+  FrameAccess frame;
+  frame.work = work;
+  return Inverse(frame, demo, false, 0);
+}
+
+void FramePipeline::AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater) {
+  maskPending_ = false;
+  rows_->Prepare(frame, 0, false, 0);
+  engine->Transform(+1, rows_);
+  if (!filtering) return;
+  AdaptiveClip(filters, engine);
+  if (maskLater) {
+    maskPending_ = true;
+  } else {
+    engine->ApplyMask();
+  }
+}
+
+float FramePipeline::SynthesiseFrame(const FrameAccess& frame, int32_t demo, uint32_t markColour) {
+  return Inverse(frame, demo, true, markColour);
+}
+
+float FramePipeline::Inverse(const FrameAccess& frame, int32_t demo, bool mark, uint32_t markColour) {
+  rows_->Prepare(frame, demo, mark, markColour);
+  if (maskPending_) {
+    engine->InverseWithMask(rows_);
+  } else {
+    engine->Transform(-1, rows_);
+  }
+  maskPending_ = false;
+  return engine->AppliedMaskGain();
 }
 
 }  // namespace qrx

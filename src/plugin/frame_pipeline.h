@@ -16,10 +16,27 @@ class LineTransform;
 class FftEngine;
 class MaskBuilder;
 
+// Converts lines first .. first + count - 1 (working-layout numbering)
+// between a host frame and the working layout: ConvertToWorking and
+// ConvertFromWorking have this form.
+using LineConversion = void (*)(const uint8_t* source, uint8_t* destination, const FrameFormatRecord& format,
+                                int32_t firstLine, int32_t lineCount);
+
+// A host frame as the passes see it. With conversions, `host` is converted
+// into `work` (a working-layout buffer of the frame's size) on the way in
+// and back on the way out; without, the frame is in the working layout and
+// `work` is the frame itself (`host` unused).
+struct FrameAccess {
+  uint8_t* host = nullptr;
+  uint8_t* work = nullptr;
+  LineConversion toWorking = nullptr;
+  LineConversion fromWorking = nullptr;
+};
+
 class FramePipeline {
  public:
-  FramePipeline() = default;
-  ~FramePipeline() { Destroy(); }
+  FramePipeline();
+  ~FramePipeline();
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;
 
@@ -27,7 +44,10 @@ class FramePipeline {
   // sizes) and an effective FFT line of 256, 512 or 1024. All or nothing: on
   // any failure whatever was built is destroyed and false is returned. The
   // mask starts neutral (all 1.0, gain 1) until a list is handed over.
-  bool Create(const FrameFormatRecord& format, int32_t fftLine);
+  bool Create(const FrameFormatRecord& format, int32_t fftLine) { return Create(format, fftLine, 0); }
+  // The same with a given number of FFT workers of each kind (0: one per
+  // usable processor, at most 8); tests force counts with it.
+  bool Create(const FrameFormatRecord& format, int32_t fftLine, int32_t workerCount);
   // Builder first (its thread writes the engine's mask), then engine, then
   // line transform; every pointer is null afterwards.
   void Destroy();
@@ -48,9 +68,29 @@ class FramePipeline {
   // was applied.
   float Synthesise(uint8_t* work, int32_t demo);
 
+  // The same two passes on a host frame: the conversions and the line
+  // transforms run on the FFT's row workers, split by rows and fused with
+  // the row transforms, with the results of converting and transforming the
+  // whole frame on one thread. SynthesiseFrame with demo 1 writes rows
+  // 0 .. H/2-1 only and adds markColour (0x00BBGGRR, as MarkRow) to rows
+  // H/2-1 and H/2 before they are converted back.
+  // With maskLater, the mask is not multiplied into the spectrum here but
+  // on the way into the next SynthesiseFrame's inverse transform (the same
+  // products, one pass less over the spectrum): for callers that do not
+  // look at the spectrum in between.
+  void AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater = false);
+  float SynthesiseFrame(const FrameAccess& frame, int32_t demo, uint32_t markColour);
+
   LineTransform* lineTransform = nullptr;
   FftEngine* engine = nullptr;
   MaskBuilder* maskBuilder = nullptr;
+
+ private:
+  class Rows;
+  // The inverse pass of Synthesise and SynthesiseFrame.
+  float Inverse(const FrameAccess& frame, int32_t demo, bool mark, uint32_t markColour);
+  Rows* rows_ = nullptr;
+  bool maskPending_ = false;  // AnalyseFrame left the mask to SynthesiseFrame
 };
 
 }  // namespace qrx

@@ -30,24 +30,27 @@ void FilterFrame(PluginState& s, uint8_t* pixels) {
   const bool processing = s.settings.ProcEnable != 0;
   if (!processing && !s.window->IsOpen()) return;
 
-  const FrameFormatRecord& format = s.format;
-  const bool bgr24 = format.pixelFormat == 1;
-  uint8_t* work = bgr24 ? s.conversionBuffer : pixels;
-
-  if (bgr24) ConvertToWorking(pixels, work, format, 0, format.height);
-  s.pipeline.Analyse(work, s.filters, processing);
-  if (s.window->HasSpectrumView()) s.window->RenderSpectrum();
+  // A 24-bit frame goes through the conversion buffer; the conversions run
+  // line by line on the FFT workers, inside the transform's row passes.
+  FrameAccess frame;
+  frame.host = pixels;
+  frame.work = pixels;
+  if (s.format.pixelFormat == 1) {
+    frame.work = s.conversionBuffer;
+    frame.toWorking = ConvertToWorking;
+    frame.fromWorking = ConvertFromWorking;
+  }
+  // The mask waits for the inverse transform unless the view shows the
+  // masked spectrum in between.
+  const bool view = s.window->HasSpectrumView();
+  s.pipeline.AnalyseFrame(frame, s.filters, processing, !view);
+  if (view) s.window->RenderSpectrum();
   if (!processing) return;
 
-  // The gain that belongs to the mask this frame was multiplied by.
+  // The gain that belongs to the mask this frame was multiplied by; the
+  // demonstration split marks its middle rows before they are converted.
   const int32_t demo = s.demoActive == 1 ? 1 : 0;
-  s.maskGain = s.pipeline.Synthesise(work, demo);
-  if (demo) {
-    const int32_t middle = format.height / 2;
-    MarkRow(work, format.width, format.height, middle - 1, kDemoMarkerColour);
-    MarkRow(work, format.width, format.height, middle, kDemoMarkerColour);
-  }
-  if (bgr24) ConvertFromWorking(work, pixels, format, 0, format.height);
+  s.maskGain = s.pipeline.SynthesiseFrame(frame, demo, kDemoMarkerColour);
 }
 
 }  // namespace

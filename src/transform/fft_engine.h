@@ -11,9 +11,11 @@
 // complex element, same rows and pitch. Display: M rows of bins floats.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "transform/fft_kernels_simd.h"
 
 namespace qrx {
 
@@ -27,13 +29,27 @@ int32_t ScaleColRateKHz(int32_t height);
 class CFFTRowThread;
 class CFFTColThread;
 class FftWorker;
-struct BlockKernels;
+
+// Work on whole spectrum rows that rides on the row workers' passes, so
+// that it is split over the same threads as the transform and finds its rows
+// still in the cache: Load fills rows first .. first + count - 1 just before
+// their forward row transform, Store takes them just after their inverse
+// one. Called on the row workers' threads (worker: the worker's slot,
+// 0 .. WorkerCount() - 1) with disjoint ranges, in increasing row order
+// within a worker's share; every row 0 .. H-1 exactly once per pass.
+class RowStage {
+ public:
+  virtual void Load(int32_t worker, int32_t first, int32_t count) = 0;
+  virtual void Store(int32_t worker, int32_t first, int32_t count) = 0;
+
+ protected:
+  ~RowStage() = default;
+};
 
 // Called by a worker at the beginning (begin = true) and end of each pass:
 // kind 0 = row worker, 1 = column worker; first = the worker's first item.
 // For tests (order of passes, slow workers); runs on the worker's thread.
-using FftPassHook = void (*)(void* context, int32_t kind, int32_t first, int32_t direction,
-                             bool begin);
+using FftPassHook = void (*)(void* context, int32_t kind, int32_t first, int32_t direction, bool begin);
 
 class FftEngine {
  public:
@@ -43,8 +59,8 @@ class FftEngine {
   // smallest power of two >= L), columnLength M (0: the smallest power of
   // two >= H), layout (2). workerCount 0 takes the count from the process
   // affinity mask (at most 8); tests pass a count to force one.
-  FftEngine(int32_t lineLength, int32_t height, int32_t rowLength, int32_t columnLength,
-            int32_t layout, int32_t workerCount = 0);
+  FftEngine(int32_t lineLength, int32_t height, int32_t rowLength, int32_t columnLength, int32_t layout,
+            int32_t workerCount = 0);
   virtual ~FftEngine();
   FftEngine(const FftEngine&) = delete;
   FftEngine& operator=(const FftEngine&) = delete;
@@ -57,17 +73,25 @@ class FftEngine {
 
   void BuildWindow(int32_t type);         // 1: Hamming
   void BuildInverseWindow(int32_t type);  // 1: Hamming
-  bool AllocateMask();     // M x pitch floats, set to 1.0 (no mask published yet)
-  bool AllocateDisplay();  // M x bins floats
+  bool AllocateMask();                    // M x pitch floats, set to 1.0 (no mask published yet)
+  bool AllocateDisplay();                 // M x bins floats
   void SetRates(int32_t rowRateKHz, int32_t colRateKHz);
 
   // +1 forward (rows then columns), -1 inverse (columns then rows); any other
-  // value does nothing. Returns when the workers are done.
-  void Transform(int32_t direction);
+  // value does nothing. Returns when the workers are done. With a stage,
+  // the forward row pass calls its Load and the inverse row pass its Store
+  // around each block of rows.
+  void Transform(int32_t direction) { Transform(direction, nullptr); }
+  void Transform(int32_t direction, RowStage* stage);
 
   // Multiplies every complex element by its mask factor. The mask used is
   // one whole table published by PublishMask (all 1.0 before the first).
   void ApplyMask();
+  // ApplyMask() followed by Transform(-1, stage), with the mask multiplied
+  // into each column as the column transforms take it in: the same
+  // products, without a pass of their own over the spectrum. (The spare
+  // element of each row, which nothing reads, is left unmultiplied.)
+  void InverseWithMask(RowStage* stage);
   // Copies a complete M x pitch mask with its normalising gain into the
   // engine; safe against a concurrent ApplyMask (which sees the old or the
   // new table whole). Called by the mask builder's thread.
@@ -98,9 +122,9 @@ class FftEngine {
   float WindowSum() const { return windowSum_; }
   float* Spectrum() { return spectrum_; }  // M x pitch complex = 2*M*pitch floats
   const float* Display() const { return display_; }
-  const float* Window() const { return window_; }          // H x L
+  const float* Window() const { return window_; }                // H x L
   const float* InverseWindow() const { return inverseWindow_; }  // H x L
-  const float* CurrentMask() const;  // the published table ApplyMask uses
+  const float* CurrentMask() const;                              // the published table ApplyMask uses
 
   // How long a phase may take before its time-out message (5000 ms).
   void SetPhaseTimeout(uint32_t ms) { phaseTimeoutMs_ = ms; }
@@ -120,9 +144,13 @@ class FftEngine {
   friend class CFFTColThread;
   friend class FftWorker;
   bool SizesUsable() const;
+  bool BuildPassTables();
   bool CreateWorkers();
   void SelectKernels();
-  void RunPhase(bool columns, int32_t direction);
+  FftWorker* Worker(bool columns, int i) const;
+  void StartPhase(bool columns, int32_t direction, bool chained);
+  void ChainedPhaseDone(int32_t direction);
+  void WaitPhase(bool columns);
 
   float* spectrum_ = nullptr;
   float* display_ = nullptr;
@@ -141,6 +169,10 @@ class FftEngine {
   // then makes it current under maskLock_, which ApplyMask holds for its
   // loop; publishLock_ keeps publishers apart.
   float* masks_[2] = {nullptr, nullptr};
+  // Each table's factors column by column (bins columns of M rows,
+  // MaskColumnStride apart), for
+  // InverseWithMask's column transforms, which then read them in order.
+  float* columnMasks_[2] = {nullptr, nullptr};
   float gains_[2] = {1.0f, 1.0f};
   int32_t front_ = 0;
   mutable platform::CriticalSection maskLock_;
@@ -151,6 +183,18 @@ class FftEngine {
   int32_t colPairCount_ = 0;
   // Block kernels for the current transform, widest first (null: none).
   const BlockKernels* kernels_[2] = {nullptr, nullptr};
+  // The block kernels' tables, built once: [0] forward, [1] inverse pass.
+  FftPassTables rowTables_[2] = {};
+  FftPassTables colTables_[2] = {};
+  void* tableStore_ = nullptr;
+  RowStage* rowStage_ = nullptr;               // for the pass running now
+  const float* columnMask_ = nullptr;          // for the column pass running now
+  const float* columnMaskByColumn_ = nullptr;  // the same table column by column
+  // The phase the last worker of the running one starts, and how many of
+  // its workers have yet to finish.
+  enum Chain { kChainNone, kChainRows, kChainColumns };
+  Chain chainNext_ = kChainNone;
+  std::atomic<int32_t> chainRemaining_{0};
   uint32_t phaseTimeoutMs_ = kPhaseTimeoutMs;
   FftPassHook passHook_ = nullptr;
   void* passHookContext_ = nullptr;

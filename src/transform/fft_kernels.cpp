@@ -3,6 +3,8 @@
 // same order, lane by lane.
 #include "transform/fft_kernels.h"
 
+#include "transform/fft_kernels_simd.h"
+
 #include <cmath>
 
 namespace qrx {
@@ -74,6 +76,16 @@ int32_t BitReversePairs(int32_t* pairs, int32_t n) {
     }
   }
   return count;
+}
+
+void ReversedIndices(int32_t* out, int32_t n) {
+  int32_t bits = 0;
+  while ((1 << bits) < n) ++bits;
+  for (int32_t j = 0; j < n; ++j) {
+    int32_t r = 0;
+    for (int32_t b = 0; b < bits; ++b) r |= ((j >> b) & 1) << (bits - 1 - b);
+    out[j] = r;
+  }
 }
 
 StageRotation MakeStageRotation(int32_t half, int32_t direction) {
@@ -192,8 +204,7 @@ void RealRowFft(float* row, int32_t N, int32_t direction, const int32_t* pairs, 
   }
 }
 
-void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count, int32_t M,
-                  float* scratch) {
+void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count, int32_t M, float* scratch) {
   const float* src = spectrum + 2 * k;
   const int32_t stride = 2 * pitch;
   int32_t m = 0;
@@ -214,14 +225,33 @@ void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count
   }
 }
 
-void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count,
-                   const float* scratch) {
+void MultiplyColumn(float* spectrum, int32_t pitch, int32_t k, int32_t M, const float* mask) {
+  for (int32_t m = 0; m < M; ++m) {
+    float* element = spectrum + 2 * (static_cast<size_t>(m) * pitch + k);
+    const float f = mask[static_cast<size_t>(m) * pitch + k];
+    element[0] *= f;
+    element[1] *= f;
+  }
+}
+
+void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count, const float* scratch) {
   float* dst = spectrum + 2 * k;
   const int32_t stride = 2 * pitch;
   for (int32_t m = 0; m < count; ++m) {
     const bool odd = (m & 1) != 0;
     dst[m * stride] = odd ? -scratch[2 * m] : scratch[2 * m];
     dst[m * stride + 1] = odd ? -scratch[2 * m + 1] : scratch[2 * m + 1];
+  }
+}
+
+void SpreadSseTwiddles(const float* pairs, int32_t count, float* out) {
+  for (int32_t j = 0; j < count; ++j, out += 8) {
+    const float re = pairs[2 * j], im = pairs[2 * j + 1];
+    for (int32_t c = 0; c < 4; ++c) out[c] = re;
+    for (int32_t c = 0; c < 4; c += 2) {
+      out[4 + c] = -im;
+      out[5 + c] = im;
+    }
   }
 }
 

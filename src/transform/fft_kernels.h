@@ -13,6 +13,10 @@ namespace qrx {
 // pairs must hold room for 2 * n int32. Returns the number of pairs.
 int32_t BitReversePairs(int32_t* pairs, int32_t n);
 
+// out[i] = i with its log2(n) low bits reversed, i = 0 .. n-1 (n a power of
+// two >= 1). The block kernels place their results with the table for n/4.
+void ReversedIndices(int32_t* out, int32_t n);
+
 // In-place decimation-in-frequency FFT of n complex elements, output in
 // bit-reversed order, no scaling. direction +1: kernel e^(-2 pi i jk/n);
 // -1: e^(+2 pi i jk/n). n < 2 leaves the data alone.
@@ -35,11 +39,12 @@ void RealRowFft(float* row, int32_t N, int32_t direction, const int32_t* pairs, 
 // Column k of the spectrum (rows of pitch complex elements) into scratch of
 // M complex elements: rows 0 .. count-1 copied, odd rows negated, the rest
 // zero.
-void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count, int32_t M,
-                  float* scratch);
+void GatherColumn(const float* spectrum, int32_t pitch, int32_t k, int32_t count, int32_t M, float* scratch);
+// Column k, rows 0 .. M-1, multiplied by its mask factors (mask: pitch
+// floats a row), each part as ApplyMask multiplies it.
+void MultiplyColumn(float* spectrum, int32_t pitch, int32_t k, int32_t M, const float* mask);
 // scratch rows 0 .. count-1 back into column k, odd rows negated.
-void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count,
-                   const float* scratch);
+void ScatterColumn(float* spectrum, int32_t pitch, int32_t k, int32_t count, const float* scratch);
 
 // ---------------------------------------------------------------- twiddles
 // The rotation that generates a stage's twiddles: for a stage of half-span

@@ -32,6 +32,25 @@ struct AvxVec {
   static Vec LoadU(const float* p) { return _mm256_loadu_ps(p); }
   static void Store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
   static void StoreU(float* p, Vec v) { _mm256_storeu_ps(p, v); }
+  // Four lanes' factors fill 16 bytes of a row: read rows.
+  static constexpr bool kMaskByColumn = false;
+  static Vec LoadPairs(const float* p) {
+    const __m128 f = _mm_loadu_ps(p);
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_unpacklo_ps(f, f)), _mm_unpackhi_ps(f, f), 1);
+  }
+  static Vec LoadPairs(const float* p, size_t stride) {
+    const __m128 f01 = _mm_unpacklo_ps(_mm_load_ss(p), _mm_load_ss(p + stride));
+    const __m128 f23 = _mm_unpacklo_ps(_mm_load_ss(p + 2 * stride), _mm_load_ss(p + 3 * stride));
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_unpacklo_ps(f01, f01)), _mm_unpacklo_ps(f23, f23), 1);
+  }
+  // Stage twiddles as (re, im) pairs, each part broadcast by its load.
+  static constexpr int32_t kTwiddleFloats = 2;
+  static const float* StageTwiddles(const FftPassTables& t) { return t.stageTwiddles; }
+  static Vec TwiddleRe(const float* w) { return _mm256_set1_ps(w[0]); }
+  static Vec TwiddleIm(const float* w) { return _mm256_set1_ps(w[1]); }
+  static Vec MulTwiddle(Vec t, Vec re, Vec im) {
+    return _mm256_addsub_ps(_mm256_mul_ps(t, re), _mm256_mul_ps(Swap(t), im));
+  }
   static Vec Add(Vec a, Vec b) { return _mm256_add_ps(a, b); }
   static Vec Sub(Vec a, Vec b) { return _mm256_sub_ps(a, b); }
   static Vec Mul(Vec a, Vec b) { return _mm256_mul_ps(a, b); }
@@ -45,6 +64,7 @@ struct AvxVec {
   static Vec NegIm(Vec v) {
     return _mm256_xor_ps(v, _mm256_setr_ps(0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f));
   }
+  static Vec Xor(Vec a, Vec b) { return _mm256_xor_ps(a, b); }
   static Vec NegAll(Vec v) { return _mm256_xor_ps(v, _mm256_set1_ps(-0.0f)); }
   static Vec AddSub(Vec x, Vec y) { return _mm256_addsub_ps(x, y); }
   // 4 x 4 transpose of complex elements (64-bit units) between two strided runs.
@@ -70,13 +90,13 @@ void RowForward(float* rows, int32_t pitch, int32_t N, float* s, const FftPassTa
 void RowInverse(float* rows, int32_t pitch, int32_t N, float* s, const FftPassTables& t) {
   BlockRowInverse<AvxVec>(rows, pitch, N, s, t);
 }
-void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t H, int32_t M, float* s,
+void ColumnForward(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
                    const FftPassTables& t) {
-  BlockColumnForward<AvxVec>(sp, pitch, k, H, M, s, t);
+  BlockColumnForward<AvxVec>(sp, pitch, k, lanes, H, M, s, t);
 }
-void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t H, int32_t M, float* s,
-                   const FftPassTables& t) {
-  BlockColumnInverse<AvxVec>(sp, pitch, k, H, M, s, t);
+void ColumnInverse(float* sp, int32_t pitch, int32_t k, int32_t lanes, int32_t H, int32_t M, float* s,
+                   const FftPassTables& t, const ColumnMask& mask) {
+  BlockColumnInverse<AvxVec>(sp, pitch, k, lanes, H, M, s, t, mask);
 }
 
 }  // namespace

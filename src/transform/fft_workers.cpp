@@ -1,6 +1,7 @@
 #include "transform/fft_workers.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "transform/fft_engine.h"
 #include "transform/fft_kernels.h"
@@ -9,22 +10,16 @@
 namespace qrx {
 namespace {
 
-// Widest block any kernel uses (AVX: four lanes).
-constexpr int32_t kMaxLanes = 4;
-
 // Sub-buffers of a scratch start on 64-byte boundaries.
 constexpr size_t RoundFloats(size_t floats) { return (floats + 15) & ~size_t{15}; }
 
+// The block scratch, then room for a block of row copies.
 size_t RowScratchFloats(int32_t N) {
-  return RoundFloats(2 * static_cast<size_t>(N / 2 + 1) * kMaxLanes) +
-         RoundFloats(2 * static_cast<size_t>(StageTwiddleCount(N / 2))) +
-         RoundFloats(2 * static_cast<size_t>(N / 4));
+  const size_t pitchFloats = 2 * static_cast<size_t>(N / 2 + 2);
+  return RoundFloats(RowBlockScratchFloats(N)) + RoundFloats(pitchFloats * kMaxBlockLanes);
 }
 
-size_t ColScratchFloats(int32_t M) {
-  return RoundFloats(2 * static_cast<size_t>(M) * kMaxLanes) +
-         RoundFloats(2 * static_cast<size_t>(StageTwiddleCount(M)));
-}
+size_t ColScratchFloats(int32_t M) { return RoundFloats(ColumnBlockScratchFloats(M)); }
 
 }  // namespace
 
@@ -45,8 +40,8 @@ int32_t WorkerCountFromMask(uint64_t mask) {
 
 // ---------------------------------------------------------------- FftWorker
 
-FftWorker::FftWorker(FftEngine* engine, int32_t first, int32_t count, size_t scratchFloats)
-    : engine_(engine), first_(first), count_(count) {
+FftWorker::FftWorker(FftEngine* engine, int32_t slot, int32_t first, int32_t count, size_t scratchFloats)
+    : engine_(engine), slot_(slot), first_(first), count_(count) {
   taskDone_ = platform::CreateEvent(true);
   startTask_ = platform::CreateEvent(false);
   exitEvent_ = platform::CreateEvent(false);
@@ -113,14 +108,15 @@ void FftWorker::Loop() {
     if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, true);
     RunShare(direction);
     if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, false);
+    engine_->ChainedPhaseDone(direction);
     platform::SetEvent(taskDone_);
   }
 }
 
 // ---------------------------------------------------------------- rows
 
-CFFTRowThread::CFFTRowThread(FftEngine* engine, int32_t first, int32_t count)
-    : FftWorker(engine, first, count, RowScratchFloats(engine->N_)) {
+CFFTRowThread::CFFTRowThread(FftEngine* engine, int32_t slot, int32_t first, int32_t count)
+    : FftWorker(engine, slot, first, count, RowScratchFloats(engine->N_)) {
   StartWorker();
 }
 
@@ -129,30 +125,57 @@ CFFTRowThread::~CFFTRowThread() { Stop(); }
 void CFFTRowThread::RunShare(int32_t direction) {
   const FftEngine& e = *engine_;
   const int32_t N = e.N_;
-  const int32_t stride = 2 * e.pitch_;
-  float* block = scratch_;
-  float* stageTw = block + RoundFloats(2 * static_cast<size_t>(N / 2 + 1) * kMaxLanes);
-  float* splitTw = stageTw + RoundFloats(2 * static_cast<size_t>(StageTwiddleCount(N / 2)));
+  const size_t stride = 2 * static_cast<size_t>(e.pitch_);
+  RowStage* stage = e.rowStage_;
+  const bool forward = direction > 0;
   int32_t r = First();
   const int32_t end = First() + Count();
-  if (e.kernels_[0]) {
-    // The row kernel runs the half-length transform with the opposite sign.
-    FillStageTwiddles(stageTw, N / 2, -direction);
-    FillSplitTwiddles(splitTw, N, direction);
-    const FftPassTables tables = {stageTw, splitTw, e.rowPairs_, e.rowPairCount_};
-    for (const BlockKernels* k : e.kernels_) {
-      if (!k || N / 2 < k->width) continue;
-      const auto run = direction > 0 ? k->rowForward : k->rowInverse;
-      for (; r + k->width <= end; r += k->width) run(e.spectrum_ + r * stride, e.pitch_, N, block, tables);
+  const BlockKernels* kernel = nullptr;
+  for (const BlockKernels* k : e.kernels_) {
+    if (k && N / 2 >= k->width) {
+      kernel = k;
+      break;
     }
   }
-  for (; r < end; ++r) RealRowFft(e.spectrum_ + r * stride, N, direction, e.rowPairs_, e.rowPairCount_);
+  if (kernel) {
+    const FftPassTables& tables = e.rowTables_[forward ? 0 : 1];
+    const auto run = forward ? kernel->rowForward : kernel->rowInverse;
+    const int32_t w = kernel->width;
+    for (; r + w <= end; r += w) {
+      if (stage && forward) stage->Load(slot_, r, w);
+      run(e.spectrum_ + r * stride, e.pitch_, N, scratch_, tables);
+      if (stage && !forward) stage->Store(slot_, r, w);
+    }
+    if (r < end) PartialBlock(*kernel, r, end - r, direction);
+    return;
+  }
+  for (; r < end; ++r) {
+    if (stage && forward) stage->Load(slot_, r, 1);
+    RealRowFft(e.spectrum_ + r * stride, N, direction, e.rowPairs_, e.rowPairCount_);
+    if (stage && !forward) stage->Store(slot_, r, 1);
+  }
+}
+
+void CFFTRowThread::PartialBlock(const BlockKernels& kernel, int32_t r, int32_t count, int32_t direction) {
+  const FftEngine& e = *engine_;
+  const size_t stride = 2 * static_cast<size_t>(e.pitch_);
+  const bool forward = direction > 0;
+  RowStage* stage = e.rowStage_;
+  float* copies = scratch_ + RoundFloats(RowBlockScratchFloats(e.N_));
+  float* rows = e.spectrum_ + r * stride;
+  if (stage && forward) stage->Load(slot_, r, count);
+  std::memset(copies, 0, stride * kernel.width * sizeof(float));
+  std::memcpy(copies, rows, stride * count * sizeof(float));
+  const FftPassTables& tables = e.rowTables_[forward ? 0 : 1];
+  (forward ? kernel.rowForward : kernel.rowInverse)(copies, e.pitch_, e.N_, scratch_, tables);
+  std::memcpy(rows, copies, stride * count * sizeof(float));
+  if (stage && !forward) stage->Store(slot_, r, count);
 }
 
 // ---------------------------------------------------------------- columns
 
-CFFTColThread::CFFTColThread(FftEngine* engine, int32_t first, int32_t count)
-    : FftWorker(engine, first, count, ColScratchFloats(engine->M_)) {
+CFFTColThread::CFFTColThread(FftEngine* engine, int32_t slot, int32_t first, int32_t count)
+    : FftWorker(engine, slot, first, count, ColScratchFloats(engine->M_)) {
   StartWorker();
 }
 
@@ -161,20 +184,24 @@ CFFTColThread::~CFFTColThread() { Stop(); }
 void CFFTColThread::RunShare(int32_t direction) {
   const FftEngine& e = *engine_;
   const int32_t M = e.M_, H = e.H_, pitch = e.pitch_;
+  const float* mask = direction > 0 ? nullptr : e.columnMask_;
+  const ColumnMask columnMask = {mask, direction > 0 ? nullptr : e.columnMaskByColumn_};
   float* block = scratch_;
-  float* stageTw = block + RoundFloats(2 * static_cast<size_t>(M) * kMaxLanes);
   int32_t k = First();
   const int32_t end = First() + Count();
-  if (e.kernels_[0]) {
-    FillStageTwiddles(stageTw, M, direction);
-    const FftPassTables tables = {stageTw, nullptr, e.colPairs_, e.colPairCount_};
-    for (const BlockKernels* kern : e.kernels_) {
-      if (!kern) continue;
-      const auto run = direction > 0 ? kern->columnForward : kern->columnInverse;
-      for (; k + kern->width <= end; k += kern->width) run(e.spectrum_, pitch, k, H, M, block, tables);
+  if (const BlockKernels* kernel = e.kernels_[0]) {
+    const FftPassTables& tables = e.colTables_[direction > 0 ? 0 : 1];
+    for (; k < end; k += kernel->width) {
+      const int32_t lanes = end - k < kernel->width ? end - k : kernel->width;
+      if (direction > 0) {
+        kernel->columnForward(e.spectrum_, pitch, k, lanes, H, M, block, tables);
+      } else {
+        kernel->columnInverse(e.spectrum_, pitch, k, lanes, H, M, block, tables, columnMask);
+      }
     }
+    return;
   }
-  // The reference path, column by column, for what no block covered.
+  // The reference path, column by column.
   for (; k < end; ++k) {
     if (direction > 0) {
       GatherColumn(e.spectrum_, pitch, k, H, M, block);
@@ -182,6 +209,7 @@ void CFFTColThread::RunShare(int32_t direction) {
       ReversalSwap(block, e.colPairs_, e.colPairCount_);
       ScatterColumn(e.spectrum_, pitch, k, M, block);
     } else {
+      if (mask) MultiplyColumn(e.spectrum_, pitch, k, M, mask);
       GatherColumn(e.spectrum_, pitch, k, M, M, block);
       ComplexFft(block, M, -1);
       ScaledReversalSwap(block, e.colPairs_, e.colPairCount_, 1.0f / static_cast<float>(M));

@@ -11,6 +11,7 @@
 namespace qrx {
 
 class FftEngine;
+struct BlockKernels;
 
 // The share of worker `index` of `workers` over `total` items: base = total
 // / workers, the first total % workers workers get one more; shares follow
@@ -49,7 +50,7 @@ class FftWorker {
   // Creates TaskDone (set), StartTask and the exit event, then the scratch
   // of scratchFloats floats; the derived constructor calls StartWorker()
   // when it is complete.
-  FftWorker(FftEngine* engine, int32_t first, int32_t count, size_t scratchFloats);
+  FftWorker(FftEngine* engine, int32_t slot, int32_t first, int32_t count, size_t scratchFloats);
   void StartWorker();
   // One pass over the share.
   virtual void RunShare(int32_t direction) = 0;
@@ -57,6 +58,7 @@ class FftWorker {
   virtual int32_t Kind() const = 0;  // 0 rows, 1 columns (for the pass hook)
 
   FftEngine* engine_;
+  int32_t slot_;              // index among the workers of its kind
   float* scratch_ = nullptr;  // 64-byte aligned inside scratchBlock_
 
  private:
@@ -74,14 +76,18 @@ class FftWorker {
   bool usable_ = false;
 };
 
-// Row worker: the real row transform on rows first .. first + count - 1.
+// Row worker: the real row transform on rows first .. first + count - 1,
+// with the engine's row stage (if any) around each block of rows.
 class CFFTRowThread : public FftWorker {
  public:
-  CFFTRowThread(FftEngine* engine, int32_t first, int32_t count);
+  CFFTRowThread(FftEngine* engine, int32_t slot, int32_t first, int32_t count);
   ~CFFTRowThread() override;
 
  private:
   void RunShare(int32_t direction) override;
+  // Rows r .. r + count - 1 (count below the kernel's width) through a
+  // block of copies, so that no row outside the share is touched.
+  void PartialBlock(const BlockKernels& kernel, int32_t r, int32_t count, int32_t direction);
   const char* WaitFailedText() const override { return "CFFTRowThread - WAIT_FAILED"; }
   int32_t Kind() const override { return 0; }
 };
@@ -90,7 +96,7 @@ class CFFTRowThread : public FftWorker {
 // through its scratch (room for a block of adjacent columns).
 class CFFTColThread : public FftWorker {
  public:
-  CFFTColThread(FftEngine* engine, int32_t first, int32_t count);
+  CFFTColThread(FftEngine* engine, int32_t slot, int32_t first, int32_t count);
   ~CFFTColThread() override;
 
  private:

@@ -5,6 +5,7 @@
 // are never touched.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "frame/pixel_convert.h"
@@ -39,8 +40,18 @@ class LineTransform {
   // counts as 1). maskGain is already in the mask and is not applied here.
   // Floats become bytes rounded to nearest, ties to even, saturated to
   // 0..255; NaN and -inf give 0, +inf 255.
-  void Backward(uint8_t* frame, const float* rows, int32_t pitch, const float* inverseWindow,
-                float maskGain, int32_t demoActive);
+  void Backward(uint8_t* frame, const float* rows, int32_t pitch, const float* inverseWindow, float maskGain,
+                int32_t demoActive);
+
+  // Forward and Backward on rows first .. first + count - 1 only (clipped to
+  // the frame), with the caller's scratch of ScratchSamples() samples,
+  // 16-byte aligned: several threads may run them at once on disjoint rows.
+  // Row for row the results are those of Forward and Backward.
+  size_t ScratchSamples() const;
+  void ForwardRows(const uint8_t* frame, float* rows, int32_t pitch, const float* window, int32_t first, int32_t count,
+                   uint16_t* scratch) const;
+  void BackwardRows(uint8_t* frame, const float* rows, int32_t pitch, const float* inverseWindow, int32_t first,
+                    int32_t count, uint16_t* scratch) const;
 
   int32_t ForwardTaps() const { return forwardTaps_; }
   int32_t BackwardTaps() const { return backwardTaps_; }
@@ -50,6 +61,8 @@ class LineTransform {
  private:
   ResampleTable* forwardTable_ = nullptr;
   ResampleTable* backwardTable_ = nullptr;
+  bool ArgumentsUsable(const void* frame, const float* rows, int32_t pitch, const float* table) const;
+
   uint16_t* forwardLine_ = nullptr;
   uint16_t* backwardLine_ = nullptr;
   int32_t forwardTaps_ = 0;

@@ -1,8 +1,8 @@
 // The qrx_host program as a user runs it: streams through a pipe, the
 // suggestion written to a settings file and filtered with, and the one-line
 // errors of bad input.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +18,8 @@
 #include <cairo.h>
 #endif
 
-#include "plugin_test_support.h"
 #include "platform/platform.h"
+#include "plugin_test_support.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ class HostProgram : public ::testing::Test {
     std::string out, err;
   };
   Result Run(const std::string& arguments) const {
-    const std::string command =
-        std::string("'") + QRX_HOST_PROGRAM + "' " + arguments + " >'" + Path("stdout") + "' 2>'" + Path("stderr") + "'";
+    const std::string command = std::string("'") + QRX_HOST_PROGRAM + "' " + arguments + " >'" + Path("stdout") +
+                                "' 2>'" + Path("stderr") + "'";
     const int raw = std::system(command.c_str());
     return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileText(Path("stdout")), ReadFileText(Path("stderr"))};
   }
@@ -78,8 +78,7 @@ std::vector<uint8_t> AsFormat(const std::vector<uint8_t>& yuy2, bool bgr24) {
   if (!bgr24) return yuy2;
   std::vector<uint8_t> bottomUp = qrxhost::Yuy2ToBgr24(yuy2, kWidth, kHeight), topDown(bottomUp.size());
   const size_t line = static_cast<size_t>(kWidth) * 3;
-  for (int32_t y = 0; y < kHeight; ++y)
-    std::copy_n(&bottomUp[(kHeight - 1 - y) * line], line, &topDown[y * line]);
+  for (int32_t y = 0; y < kHeight; ++y) std::copy_n(&bottomUp[(kHeight - 1 - y) * line], line, &topDown[y * line]);
   return topDown;
 }
 
@@ -136,8 +135,8 @@ TEST_F(HostProgram, EveryFrameOfAStreamIsFilteredWithTheChannelsMask) {
 
     const std::vector<uint8_t> frame = AsFormat(p.frame, c.bgr24);
     const int kFrames = 12;
-    const std::string command = std::string("'") + QRX_HOST_PROGRAM + "' " + FormatArguments(c.bgr24) +
-                                "--settings '" + Path("stream.ini") + "' - '" + Path("stream.out") + "'";
+    const std::string command = std::string("'") + QRX_HOST_PROGRAM + "' " + FormatArguments(c.bgr24) + "--settings '" +
+                                Path("stream.ini") + "' - '" + Path("stream.out") + "'";
     std::FILE* pipe = popen(command.c_str(), "w");
     ASSERT_NE(pipe, nullptr);
     for (int i = 0; i < kFrames; ++i) ASSERT_EQ(std::fwrite(frame.data(), 1, frame.size(), pipe), frame.size());
@@ -146,9 +145,53 @@ TEST_F(HostProgram, EveryFrameOfAStreamIsFilteredWithTheChannelsMask) {
     const std::string out = ReadFileText(Path("stream.out"));
     ASSERT_EQ(out.size(), frame.size() * kFrames);
     const std::string last = out.substr(out.size() - frame.size());
-    for (int i = 0; i < kFrames; ++i) EXPECT_TRUE(out.compare(i * frame.size(), frame.size(), last) == 0) << "frame " << i;
+    for (int i = 0; i < kFrames; ++i)
+      EXPECT_TRUE(out.compare(i * frame.size(), frame.size(), last) == 0) << "frame " << i;
     for (const Grating& g : c.gratings)
       EXPECT_GT(RemovedDb(reinterpret_cast<const uint8_t*>(last.data()), p, g, c.bgr24), 20.0);
+  }
+}
+
+// Different frames through the stream command, which reads, filters and
+// writes on threads of their own: the output holds the first --frames of
+// them in order, each the same bytes as the frame filtered alone (the
+// channel's mask in place), for both pixel formats, the top-down flip
+// included.
+TEST_F(HostProgram, StreamedFramesLeaveInOrderEachFilteredAsAlone) {
+  const Grating g = {120, 0, 1024, 12.0, 0.3};
+  std::ofstream settings(Path("order.ini"), std::ios::binary | std::ios::trunc);
+  for (const std::string& line :
+       qrxtest::SettingsWith(512, {"[1]", "ProcEnable=1", "Filter=" + qrxtest::DotOn(g, 512, kHeight)}))
+    settings << line << "\r\n";
+  settings.close();
+  const int kFrames = 7, kKept = 5;
+  for (bool bgr24 : {false, true}) {
+    SCOPED_TRACE(bgr24 ? "bgr24 top-down" : "yuy2");
+    std::vector<std::vector<uint8_t>> frames;
+    std::string all;
+    for (int i = 0; i < kFrames; ++i) {
+      // The same picture a little brighter each frame, and a grating to remove.
+      qrxtest::TestPicture p = qrxtest::MakePicture(kWidth, kHeight, {g});
+      for (size_t b = 0; b < p.frame.size(); b += 2)
+        p.frame[b] = static_cast<uint8_t>(std::min(255, p.frame[b] + 4 * i));
+      frames.push_back(AsFormat(p.frame, bgr24));
+      all.append(frames.back().begin(), frames.back().end());
+    }
+    Write("in.raw", all);
+    const std::string args = FormatArguments(bgr24) + "--settings '" + Path("order.ini") + "' ";
+    ASSERT_EQ(
+        Run(args + "--frames " + std::to_string(kKept) + " '" + Path("in.raw") + "' '" + Path("out.raw") + "'").status,
+        0);
+    const std::string out = ReadFileText(Path("out.raw"));
+    ASSERT_EQ(out.size(), frames[0].size() * kKept);
+    for (int i = 0; i < kKept; ++i) {
+      Write("one.raw", std::string(frames[i].begin(), frames[i].end()));
+      ASSERT_EQ(Run(args + "'" + Path("one.raw") + "' '" + Path("one.out") + "'").status, 0);
+      const std::string alone = ReadFileText(Path("one.out"));
+      ASSERT_EQ(alone.size(), frames[i].size());
+      EXPECT_TRUE(out.compare(i * alone.size(), alone.size(), alone) == 0) << "frame " << i;
+      EXPECT_NE(alone, std::string(frames[i].begin(), frames[i].end())) << "frame " << i << " was not filtered";
+    }
   }
 }
 
@@ -167,11 +210,12 @@ TEST_F(HostProgram, SuggestionWrittenToSettingsRemovesTheInterference) {
     WriteFrames("in.raw", AsFormat(p.frame, c.bgr24), 2);
     std::string given;
     if (c.fftLine != 512) {
-      Write("given.ini", "[GLOBAL]\r\nFFTLine=" + std::to_string(c.fftLine) + "\r\n[7]\r\nProcEnable=1\r\nFilter=En:1/Fx:1000/Fy:0/Wx:100/Wy:100/O:2/S:-20/T:0//\r\n");
+      Write("given.ini", "[GLOBAL]\r\nFFTLine=" + std::to_string(c.fftLine) +
+                             "\r\n[7]\r\nProcEnable=1\r\nFilter=En:1/Fx:1000/Fy:0/Wx:100/Wy:100/O:2/S:-20/T:0//\r\n");
       given = "--settings '" + Path("given.ini") + "' ";
     }
-    const Result suggest =
-        Run("--suggest " + FormatArguments(c.bgr24) + given + "--write-settings '" + Path("s.ini") + "' '" + Path("in.raw") + "'");
+    const Result suggest = Run("--suggest " + FormatArguments(c.bgr24) + given + "--write-settings '" + Path("s.ini") +
+                               "' '" + Path("in.raw") + "'");
     ASSERT_EQ(suggest.status, 0) << suggest.err;
     ASSERT_EQ(suggest.out.compare(0, 7, "Filter="), 0) << suggest.out;
     const std::string filterText = suggest.out.substr(7, suggest.out.find('\n') - 7);
@@ -179,7 +223,8 @@ TEST_F(HostProgram, SuggestionWrittenToSettingsRemovesTheInterference) {
 
     const std::string written = ReadFileText(Path("s.ini"));
     EXPECT_NE(written.find("[GLOBAL]\r\nFFTLine=" + std::to_string(c.fftLine) + "\r\n"), std::string::npos) << written;
-    EXPECT_NE(written.find("[1]\r\nProcEnable=" + std::string(c.gratings.empty() ? "0" : "1") + "\r\nFilter=" + filterText + "\r\n"),
+    EXPECT_NE(written.find("[1]\r\nProcEnable=" + std::string(c.gratings.empty() ? "0" : "1") +
+                           "\r\nFilter=" + filterText + "\r\n"),
               std::string::npos)
         << written;
     if (!given.empty()) {
@@ -187,7 +232,8 @@ TEST_F(HostProgram, SuggestionWrittenToSettingsRemovesTheInterference) {
     }
     if (c.gratings.empty()) continue;
 
-    const Result filter = Run(FormatArguments(c.bgr24) + "--settings '" + Path("s.ini") + "' '" + Path("in.raw") + "' '" + Path("out.raw") + "'");
+    const Result filter = Run(FormatArguments(c.bgr24) + "--settings '" + Path("s.ini") + "' '" + Path("in.raw") +
+                              "' '" + Path("out.raw") + "'");
     ASSERT_EQ(filter.status, 0) << filter.err;
     const std::string out = ReadFileText(Path("out.raw"));
     ASSERT_EQ(out.size(), AsFormat(p.frame, c.bgr24).size() * 2);
@@ -301,7 +347,8 @@ TEST_F(HostProgram, SpectrumPictureShowsInterferenceAndFilters) {
   const int32_t fx = qrxhost::HorizontalKHz(100, 512), fy = -qrxhost::VerticalKHz(40, 1024, kHeight);
   Write("s.ini", "[GLOBAL]\r\nFFTLine=512\r\n[1]\r\nProcEnable=0\r\nFilter=" +
                      qrxtest::FilterText(1, fx, fy, 300, 300, 3, -60, 0) + "\r\n");
-  const Result r = Run("--spectrum '" + Path("s.png") + "' --settings '" + Path("s.ini") + "' '" + Path("in.raw") + "'");
+  const Result r =
+      Run("--spectrum '" + Path("s.png") + "' --settings '" + Path("s.ini") + "' '" + Path("in.raw") + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   cairo_surface_t* png = cairo_image_surface_create_from_png(Path("s.png").c_str());
   ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
@@ -329,7 +376,8 @@ TEST_F(HostProgram, SpectrumPictureShowsInterferenceAndFilters) {
   bool cyan = false;
   for (int y = spotY - 2; y <= spotY + 2; ++y)
     for (int x = edgeX - 2; x <= edgeX + 2; ++x)
-      cyan = cyan || (channel(pixel(x, y), 8) - channel(pixel(x, y), 16) > 10 && channel(pixel(x, y), 0) > channel(pixel(x, y), 16));
+      cyan = cyan || (channel(pixel(x, y), 8) - channel(pixel(x, y), 16) > 10 &&
+                      channel(pixel(x, y), 0) > channel(pixel(x, y), 16));
   EXPECT_TRUE(cyan);
   // Purple label text left of the picture, on the light background.
   int purple = 0;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "fft_test_support.h"
 #include "platform/platform.h"
 #include "transform/fft_engine.h"
 #include "transform/fft_workers.h"
@@ -155,9 +157,8 @@ TEST(FftWorkerPool, IdleDestructionEndsEveryThreadPromptly) {
     ASSERT_TRUE(e.IsUsable());
     e.Transform(1);
   }
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - start)
-                      .count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   // Correctness bound: a worker missing its exit event would cost 5000 ms.
   EXPECT_LT(ms, 5000);
 }
@@ -235,6 +236,88 @@ TEST(FftWorkerPool, ResumeThreadResetsTaskDoneAndStartsAPass) {
   platform::Event returned = w->ResumeThread(1);
   EXPECT_EQ(returned, done);
   EXPECT_EQ(platform::WaitAll(&done, 1, 5000), platform::WaitStatus::Ok);
+}
+
+// A row stage that fills rows from a frame on Load and copies them out on
+// Store, and counts the calls each row gets and from which worker.
+class CopyingStage : public RowStage {
+ public:
+  CopyingStage(FftEngine& e, const std::vector<float>& frame)
+      : e_(e), frame_(frame), out_(frame.size()), loads_(e.H()), stores_(e.H()), workers_(e.H(), -1) {}
+  void Load(int32_t worker, int32_t first, int32_t count) override {
+    for (int32_t r = first; r < first + count; ++r) {
+      std::memcpy(Row(r), &frame_[static_cast<size_t>(r) * e_.N()], e_.N() * sizeof(float));
+      Note(&loads_, worker, r);
+    }
+  }
+  void Store(int32_t worker, int32_t first, int32_t count) override {
+    for (int32_t r = first; r < first + count; ++r) {
+      std::memcpy(&out_[static_cast<size_t>(r) * e_.N()], Row(r), e_.N() * sizeof(float));
+      Note(&stores_, worker, r);
+    }
+  }
+  const std::vector<float>& Out() const { return out_; }
+  const std::vector<int>& Loads() const { return loads_; }
+  const std::vector<int>& Stores() const { return stores_; }
+  const std::vector<int>& Workers() const { return workers_; }
+
+ private:
+  float* Row(int32_t r) { return e_.Spectrum() + static_cast<size_t>(r) * 2 * e_.Pitch(); }
+  void Note(std::vector<int>* calls, int32_t worker, int32_t r) {
+    ++(*calls)[r];  // rows are disjoint between workers
+    workers_[r] = worker;
+  }
+
+  FftEngine& e_;
+  const std::vector<float>& frame_;
+  std::vector<float> out_;
+  std::vector<int> loads_, stores_, workers_;
+};
+
+// The stage's Load runs before each row's forward transform and its Store
+// after each row's inverse one, once per row, on the worker whose share
+// holds the row: the spectrum and the stored rows are those of filling the
+// rows first and reading them after a plain transform.
+TEST(FftWorkerPool, RowStageRunsOnEveryRowAroundItsTransform) {
+  struct Case {
+    int32_t N, H, workers;
+  };
+  const Case cases[] = {{16, 7, 1}, {16, 7, 3}, {64, 45, 2}, {64, 45, 5}, {256, 99, 2}, {8, 3, 8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "N=" << c.N << " H=" << c.H << " workers=" << c.workers);
+    FftEngine staged(c.N, c.H, c.N, 0, 2, c.workers), plain(c.N, c.H, c.N, 0, 2, 1);
+    ASSERT_TRUE(staged.IsUsable() && plain.IsUsable());
+    const std::vector<float> frame = fft_test::RandomFloats(static_cast<size_t>(c.H) * c.N, c.N + c.H);
+    const size_t floats = 2 * static_cast<size_t>(plain.Pitch()) * plain.M();
+    std::fill(staged.Spectrum(), staged.Spectrum() + floats, 7.0f);  // stale rows: Load must replace them
+    for (int32_t r = 0; r < c.H; ++r) {
+      std::memcpy(plain.Spectrum() + static_cast<size_t>(r) * 2 * plain.Pitch(), &frame[static_cast<size_t>(r) * c.N],
+                  c.N * sizeof(float));
+    }
+    CopyingStage stage(staged, frame);
+    staged.Transform(+1, &stage);
+    plain.Transform(+1);
+    // The spare element of every row is nobody's business.
+    for (int32_t r = 0; r < plain.M(); ++r) {
+      for (int32_t i = c.N + 2; i < 2 * plain.Pitch(); ++i) staged.Spectrum()[r * 2 * plain.Pitch() + i] = 0.0f;
+      for (int32_t i = c.N + 2; i < 2 * plain.Pitch(); ++i) plain.Spectrum()[r * 2 * plain.Pitch() + i] = 0.0f;
+    }
+    for (size_t i = 0; i < floats; ++i) ASSERT_EQ(staged.Spectrum()[i], plain.Spectrum()[i]) << i;
+    staged.Transform(-1, &stage);
+    plain.Transform(-1);
+    for (int32_t r = 0; r < c.H; ++r) {
+      EXPECT_EQ(stage.Loads()[r], 1) << r;
+      EXPECT_EQ(stage.Stores()[r], 1) << r;
+      const int32_t w = stage.Workers()[r];
+      ASSERT_TRUE(w >= 0 && w < staged.WorkerCount()) << r;
+      const CFFTRowThread* worker = staged.RowWorker(w);
+      ASSERT_NE(worker, nullptr);
+      EXPECT_TRUE(r >= worker->First() && r < worker->First() + worker->Count()) << r;
+      for (int32_t n = 0; n < c.N; ++n) {
+        ASSERT_EQ(stage.Out()[static_cast<size_t>(r) * c.N + n], plain.Spectrum()[r * 2 * plain.Pitch() + n]) << r;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "auto_command.h"
 #include "demo_picture.h"
+#include "frame_queue.h"
 #include "frame_reader.h"
 #include "host_options.h"
 #include "host_platform.h"
@@ -110,6 +112,46 @@ void PrimeFirstFrame(const Options& o, StreamSession& session, std::vector<uint8
   WritePng(o.format, o.pngOut, *frame);
 }
 
+// Frames waiting between the threads of the stream command, each way: a
+// few frames of slack are enough to keep reading, filtering and writing
+// going side by side.
+constexpr size_t kQueuedFrames = 3;
+
+// The stream's frames, read on a thread of their own: each whole frame, in
+// the plug-in's line order, into `read` (buffers from `spare` when there
+// are any); `read` is closed at the end of the input, after maxFrames, or
+// on a read error (*status 1).
+void ReadStream(FrameReader& reader, const Options& o, FrameQueue& read, FrameQueue& spare, int* status) {
+  std::vector<uint8_t> frame;
+  for (long frames = 0; o.maxFrames < 0 || frames < o.maxFrames; ++frames) {
+    spare.TryPop(&frame);
+    if (!ReadFrame(reader, o.input, &frame, status)) break;
+    o.format.FlipIfTopDown(&frame);
+    if (!read.Push(&frame)) break;
+  }
+  read.Close();
+}
+
+// The filtered frames, written on a thread of their own in the order they
+// come; the buffers go back to `spare`. False when a write failed (then
+// both queues are closed, so that the other threads stop).
+bool WriteStream(FrameWriter& out, const StreamFormat& format, FrameQueue& filtered, FrameQueue& read,
+                 FrameQueue& spare) {
+  std::vector<uint8_t> frame;
+  while (filtered.Pop(&frame)) {
+    format.FlipIfTopDown(&frame);
+    if (!out.Write(frame)) {
+      filtered.Close();
+      read.Close();
+      return false;
+    }
+    spare.TryPush(&frame);
+  }
+  return true;
+}
+
+// Reading and writing run on threads of their own, side by side with the
+// filtering on this one.
 int RunStream(PluginModule& plugin, const Options& o) {
   FrameReader reader;
   std::string error;
@@ -119,26 +161,30 @@ int RunStream(PluginModule& plugin, const Options& o) {
 
   StreamSession session(plugin, o.format, o.keyLow, o.keyHigh, o.channelName);
   session.Begin();
+  FrameQueue read(kQueuedFrames), filtered(kQueuedFrames), spare(2 * kQueuedFrames + 2);
+  int status = 0;
+  bool written = true;
+  std::thread reading([&] { ReadStream(reader, o, read, spare, &status); });
+  std::thread writing([&] { written = WriteStream(out, o.format, filtered, read, spare); });
   Progress progress;
   std::vector<uint8_t> frame;
   long frames = 0;
-  int status = 0;
-  while ((o.maxFrames < 0 || frames < o.maxFrames) && ReadFrame(reader, o.input, &frame, &status)) {
-    o.format.FlipIfTopDown(&frame);
+  while (read.Pop(&frame)) {
     if (frames == 0) {
       PrimeFirstFrame(o, session, &frame);
     } else {
       session.Frame(&frame);
     }
-    o.format.FlipIfTopDown(&frame);
-    if (!out.Write(frame)) {
-      status = Fail("write failed");
-      break;
-    }
+    if (!filtered.Push(&frame)) break;
     progress.Count(++frames);
   }
+  filtered.Close();
+  writing.join();
+  read.Close();
+  reading.join();
   session.End();
   progress.Finish(frames);
+  if (!written) status = Fail("write failed");
   return status;
 }
 

@@ -20,6 +20,7 @@
 
 #include "bench_stream.h"
 #include "finder/live_finder.h"
+#include "platform/math_constants.h"
 #include "plugin/plugin_state.h"
 
 namespace {
@@ -28,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kFrames = 500;   // 20 s of video
 constexpr int kPictures = 16;  // distinct pictures, the scene moving
 constexpr int kRepeats = 3;
-constexpr double kTwoPi = 6.283185307179586;
+constexpr double kTwoPi = 2.0 * qrx::kPi;
 
 // A picture rather than the plug-in benchmark's pattern of stripes (which
 // the finder would take for a test card): shading, soft shapes, a texture

@@ -5,13 +5,13 @@
 #include <limits>
 
 #include "filter/mask_builder.h"
+#include "platform/math_constants.h"
 #include "transform/fft_engine.h"
 
 namespace qrx {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kLayoutReal2D = 2;
 constexpr int32_t kHammingWindow = 1;
 // The weight a filter leaves on the zero-frequency element: a filter

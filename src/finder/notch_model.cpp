@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/math_constants.h"
 #include "transform/fft_engine.h"
 
 namespace qrx {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 // Offset's table: steps of 1/kOffsetSteps bin over -0.5 .. 0.5.
 constexpr int32_t kOffsetSteps = 200;
 // EnergyLeft samples the picture every kStep pixels each way.

@@ -28,7 +28,9 @@ int32_t NextPowerOfTwo(int32_t v) {
   return p;
 }
 
-// Hamming weight h_P(i) = 0.54 - 0.46 cos(2 pi (i + 0.5) / P).
+// Hamming weight h_P(i) = 0.54 - 0.46 cos(2 pi (i + 0.5) / P), with 2 pi
+// written as the window's own constant 6.28318530718: the windows, and with
+// them every output, are defined by it.
 double Hamming(int32_t i, int32_t P) {
   const double theta = 6.28318530718 * (i + 0.5) / P;
   return 0.54 - 0.46 * std::cos(theta);

@@ -3,6 +3,7 @@
 // same order, lane by lane.
 #include "transform/fft_kernels.h"
 
+#include "platform/math_constants.h"
 #include "transform/fft_kernels_simd.h"
 
 #include <cmath>
@@ -10,8 +11,9 @@
 namespace qrx {
 namespace {
 
-constexpr float kPi = 3.1415927f;
-constexpr float kTwoPi = 6.2831855f;
+// The kernels' single-precision π and 2π (the nearest floats).
+constexpr float kPiFloat = static_cast<float>(kPi);
+constexpr float kTwoPiFloat = static_cast<float>(2.0 * kPi);
 
 struct Cx {
   float re, im;
@@ -34,7 +36,7 @@ inline void Butterfly(float* d, int32_t s, int32_t half, Cx w) {
 }
 
 void SplitStep(float* z, int32_t N, int32_t b) {
-  const double theta = b * static_cast<double>(kTwoPi) / N;
+  const double theta = b * static_cast<double>(kTwoPiFloat) / N;
   const Cx step = {static_cast<float>(std::cos(theta)), static_cast<float>(std::sin(theta))};
   const float c2 = -0.5f * static_cast<float>(b);
   Cx w = step;
@@ -89,7 +91,7 @@ void ReversedIndices(int32_t* out, int32_t n) {
 }
 
 StageRotation MakeStageRotation(int32_t half, int32_t direction) {
-  const double theta = static_cast<double>(kPi) / half;
+  const double theta = static_cast<double>(kPiFloat) / half;
   const double c = std::cos(theta);
   const double s = -direction * std::sqrt(1.0 - c * c);
   StageRotation r;
@@ -123,7 +125,7 @@ void FillStageTwiddles(float* out, int32_t n, int32_t direction) {
 }
 
 void FillSplitTwiddles(float* out, int32_t N, int32_t b) {
-  const double theta = b * static_cast<double>(kTwoPi) / N;
+  const double theta = b * static_cast<double>(kTwoPiFloat) / N;
   const Cx step = {static_cast<float>(std::cos(theta)), static_cast<float>(std::sin(theta))};
   Cx w = step;
   for (int32_t k = 0; k < N / 4; ++k) {

@@ -5,13 +5,13 @@
 #include <new>
 
 #include "platform/cpu.h"
+#include "platform/math_constants.h"
 #include "platform/platform.h"
 #include "transform/line_kernels_internal.h"
 
 namespace qrx {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kLanczosA = 3.0;
 constexpr double kQ14 = 16384.0;
 
@@ -34,8 +34,7 @@ int16_t ToQ14(double weight, double sum) {
   return static_cast<int16_t>(v);
 }
 
-void FillRow(uint8_t* row, int32_t i, int32_t s, int32_t d, int32_t taps, double scale, int32_t e,
-             double* weights) {
+void FillRow(uint8_t* row, int32_t i, int32_t s, int32_t d, int32_t taps, double scale, int32_t e, double* weights) {
   // First tap position, placing the destination centre (i + 0.5) * S / D at
   // h + e; (2i + 1) * S is exact, so a whole-number h stays whole.
   const double h = (2.0 * i + 1.0) * s / (2.0 * d) - e;
@@ -77,9 +76,7 @@ int32_t ResampleTable::Start(int32_t i) const {
   return start;
 }
 
-const int16_t* ResampleTable::Coefficients(int32_t i) const {
-  return reinterpret_cast<const int16_t*>(Row(i) + 4);
-}
+const int16_t* ResampleTable::Coefficients(int32_t i) const { return reinterpret_cast<const int16_t*>(Row(i) + 4); }
 
 int32_t ResampleTapCount(int32_t sourceLength, int32_t destinationLength) {
   if (sourceLength < 1 || destinationLength < 1) return 0;
@@ -108,8 +105,8 @@ ResampleTable* CreateResampleTable(int32_t sourceLength, int32_t destinationLeng
   const double scale = KernelScale(sourceLength, destinationLength);
   const int32_t e = HalfWidth(scale);
   for (int32_t i = 0; i < destinationLength; ++i) {
-    FillRow(table->rows + table->RowBytes() * static_cast<size_t>(i), i, sourceLength,
-            destinationLength, taps, scale, e, weights);
+    FillRow(table->rows + table->RowBytes() * static_cast<size_t>(i), i, sourceLength, destinationLength, taps, scale,
+            e, weights);
   }
   delete[] weights;
   return table;
@@ -174,8 +171,7 @@ void LumaToFloatsScalar(const uint8_t* frameRow, const float* window, float* out
   for (int32_t x = 0; x < n; ++x) out[x] = static_cast<float>(frameRow[2 * x]) * window[x];
 }
 
-void ResampleToFloatsScalar(const ResampleTable& table, const uint16_t* line, const float* window,
-                            float* out) {
+void ResampleToFloatsScalar(const ResampleTable& table, const uint16_t* line, const float* window, float* out) {
   detail::ResampleToFloatsFrom(table, line, window, out, 0);
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/math_constants.h"
 #include "platform/platform.h"
 
 namespace qrx {
@@ -44,7 +45,6 @@ struct Palette {
   }
 };
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr uint32_t kMeshColour = 0x80FFFFFF;
 constexpr int32_t kEllipseSegments = 64;
 constexpr int32_t kEdgeSearchTopKHz = 16000;
@@ -194,7 +194,7 @@ void FillMesh(Vertex* mesh, const float* mask, int32_t columns, int32_t rows, in
 }
 
 void TransformMesh(Vertex* mesh, int32_t count, int32_t angleZ, int32_t angleX, int32_t w, int32_t h) {
-  const long double toRadians = 3.14159265358979323846264338327950288L / 180.0L;
+  const long double toRadians = kPiLong / 180.0L;
   const float cz = static_cast<float>(std::cos(angleZ * toRadians));
   const float sz = static_cast<float>(std::sin(angleZ * toRadians));
   const float cx = static_cast<float>(std::cos(angleX * toRadians));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "filter/filter_list.h"
+#include "platform/math_constants.h"
 #include "plugin/frame_pipeline.h"
 
 namespace qrx {
@@ -18,7 +19,7 @@ constexpr int32_t kWidth = 360, kHeight = 288, kFftLine = 256;
 #else
 constexpr int32_t kWidth = 720, kHeight = 576, kFftLine = 512;
 #endif
-constexpr double kTestPi = 3.14159265358979323846;
+constexpr double kTestPi = qrx::kPi;
 
 // amplitude * cos(2 pi (column * x / width + row * y / rowsM) + phase):
 // column in bins of the line (cycles across the picture), row in bins of

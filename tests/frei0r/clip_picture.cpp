@@ -1,4 +1,5 @@
 #include "clip_picture.h"
+#include "platform/math_constants.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +10,7 @@ namespace qrxtest {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using qrx::kPi;
 constexpr int32_t kEdge = 16;
 
 // The module's frequency scale: 13500 kHz over 704 pixels of a line, 14727

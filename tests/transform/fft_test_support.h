@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "platform/cpu.h"
+#include "platform/math_constants.h"
 
 namespace qrx {
 namespace fft_test {
 
 using Cd = std::complex<double>;
-constexpr double kTwoPi = 6.283185307179586476925;
+constexpr double kTwoPi = 2.0 * qrx::kPi;
 
 #ifdef QRX_SMALL_TESTS
 constexpr bool kSmall = true;
@@ -70,8 +71,7 @@ inline std::vector<double> ReferenceInverse(const std::vector<Cd>& S, int H, int
   for (int m = 0; m < H; ++m)
     for (int n = 0; n < N; ++n) {
       double sum = R[m * bins].real() + ((n & 1) ? -1.0 : 1.0) * R[m * bins + N / 2].real();
-      for (int k = 1; k < N / 2; ++k)
-        sum += 2.0 * (R[m * bins + k] * std::polar(1.0, -kTwoPi * k * n / N)).real();
+      for (int k = 1; k < N / 2; ++k) sum += 2.0 * (R[m * bins + k] * std::polar(1.0, -kTwoPi * k * n / N)).real();
       x[m * N + n] = sum / N;
     }
   return x;
@@ -80,9 +80,7 @@ inline std::vector<double> ReferenceInverse(const std::vector<Cd>& S, int H, int
 // Forces a processor feature set for the lifetime of the object.
 class ScopedCpu {
  public:
-  explicit ScopedCpu(const platform::CpuFeatures& f) : features_(f) {
-    platform::OverrideCpuFeatures(&features_);
-  }
+  explicit ScopedCpu(const platform::CpuFeatures& f) : features_(f) { platform::OverrideCpuFeatures(&features_); }
   ~ScopedCpu() { platform::OverrideCpuFeatures(nullptr); }
 
  private:

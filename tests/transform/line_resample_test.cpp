@@ -18,6 +18,7 @@
 #endif
 
 #include "platform/cpu.h"
+#include "platform/math_constants.h"
 #include "support/x87_state.h"
 #include "transform/line_resample.h"
 
@@ -35,7 +36,7 @@ struct SizeCase {
   int32_t source, destination, taps;
 };
 // The common cases: every line length the plug-in pairs with 720 and 768.
-const SizeCase kCommon[] = {{720, 512, 12}, {512, 720, 8},  {720, 1024, 8},
+const SizeCase kCommon[] = {{720, 512, 12},  {512, 720, 8},  {720, 1024, 8},
                             {1024, 720, 12}, {720, 256, 20}, {768, 512, 12}};
 
 int32_t CoefficientSum(const ResampleTable& t, int32_t i) {
@@ -138,7 +139,7 @@ TEST(ResampleTable, InteriorWeightsMatchDirectLanczos) {
       double sum = 0;
       for (int32_t j = 0; j < t->taps; ++j) {
         const double x = d * (first + j - centre);
-        const double ax = std::fabs(x) * 3.14159265358979323846;
+        const double ax = std::fabs(x) * qrx::kPi;
         w[j] = std::fabs(x) >= 3 ? 0.0 : (ax < 1e-9 ? 1.0 : std::sin(ax) / ax * std::sin(ax / 3) / (ax / 3));
         sum += w[j];
       }
@@ -210,10 +211,10 @@ TEST(ApplyRow, NegativeAccumulatorRoundsDown) {
     std::memcpy(storage.data() + 12 * i + 4, coeffs[i], 8);
   }
   const uint16_t line[4] = {1, 1, 1, 1};
-  EXPECT_EQ(line::ApplyRow(t, 0, line), -1);   // -1 >> 14
-  EXPECT_EQ(line::ApplyRow(t, 1, line), -1);   // -16383 >> 14
-  EXPECT_EQ(line::ApplyRow(t, 2, line), -1);   // -1 >> 14
-  EXPECT_EQ(line::ApplyRow(t, 3, line), 0);    // 2 >> 14
+  EXPECT_EQ(line::ApplyRow(t, 0, line), -1);  // -1 >> 14
+  EXPECT_EQ(line::ApplyRow(t, 1, line), -1);  // -16383 >> 14
+  EXPECT_EQ(line::ApplyRow(t, 2, line), -1);  // -1 >> 14
+  EXPECT_EQ(line::ApplyRow(t, 3, line), 0);   // 2 >> 14
   const uint16_t big[4] = {255, 255, 255, 255};
   EXPECT_EQ(line::ApplyRow(t, 1, big), -255);  // -16384*255 + 255 = -4177665 -> -255
   std::vector<uint8_t> out(8, 0x77);
@@ -264,11 +265,11 @@ TEST(FloatToLuma, RoundsHalfToEvenAndSaturates) {
   const struct {
     float in;
     int out;
-  } cases[] = {{0.0f, 0},     {-0.0f, 0},     {0.5f, 0},       {0.50001f, 1},   {1.5f, 2},
-               {2.5f, 2},     {3.49999f, 3},  {127.5f, 128},   {128.5f, 128},   {254.5f, 254},
-               {254.51f, 255}, {255.0f, 255}, {255.49f, 255},  {255.5f, 255},   {256.0f, 255},
-               {1e9f, 255},   {-0.4f, 0},     {-0.5f, 0},      {-0.6f, 0},      {-1e9f, 0},
-               {inf, 255},    {-inf, 0},      {nan, 0},        {1e-40f, 0},     {100.0f, 100}};
+  } cases[] = {{0.0f, 0},      {-0.0f, 0},    {0.5f, 0},      {0.50001f, 1}, {1.5f, 2},
+               {2.5f, 2},      {3.49999f, 3}, {127.5f, 128},  {128.5f, 128}, {254.5f, 254},
+               {254.51f, 255}, {255.0f, 255}, {255.49f, 255}, {255.5f, 255}, {256.0f, 255},
+               {1e9f, 255},    {-0.4f, 0},    {-0.5f, 0},     {-0.6f, 0},    {-1e9f, 0},
+               {inf, 255},     {-inf, 0},     {nan, 0},       {1e-40f, 0},   {100.0f, 100}};
   for (const auto& c : cases) EXPECT_EQ(line::FloatToLuma(c.in), c.out) << c.in;
 }
 
@@ -281,8 +282,22 @@ constexpr int kRounds = 200;
 
 std::vector<float> SpecialFloats(std::mt19937& rng, size_t n) {
   const float inf = std::numeric_limits<float>::infinity();
-  const float specials[] = {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 0.5f, 1.5f, 2.5f,
-                            254.5f, 255.5f, 256.5f, -0.5f, -1.0f, 1e30f, -1e30f, 1e-42f, 0.0f, -0.0f};
+  const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                            inf,
+                            -inf,
+                            0.5f,
+                            1.5f,
+                            2.5f,
+                            254.5f,
+                            255.5f,
+                            256.5f,
+                            -0.5f,
+                            -1.0f,
+                            1e30f,
+                            -1e30f,
+                            1e-42f,
+                            0.0f,
+                            -0.0f};
   std::uniform_real_distribution<float> value(-40.0f, 300.0f);
   std::uniform_int_distribution<int> pick(0, 9), which(0, 15), whole(-5, 260);
   std::vector<float> v(n);

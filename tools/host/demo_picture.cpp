@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/math_constants.h"
 #include "transform/fft_engine.h"
 
 namespace qrxhost {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using qrx::kPi;
 
 uint8_t ClampByte(double v) {
   const double r = std::floor(v + 0.5);
@@ -60,8 +61,8 @@ std::vector<double> MakeCleanLuma(int32_t width, int32_t height) {
   for (int32_t row = stripTop + 6; row + 12 < stripBottom; row += 18) {
     for (int32_t x = width / 16 + 4; x + 8 < width * 7 / 16; x += 9) {
       const uint32_t bits = NextRandom(&glyphSeed);
-      if ((bits & 7) == 0) continue;  // word gaps
-      fill(x, row, x + 2, row + 12, 60.0);              // stem
+      if ((bits & 7) == 0) continue;                     // word gaps
+      fill(x, row, x + 2, row + 12, 60.0);               // stem
       if (bits & 8) fill(x, row, x + 7, row + 2, 60.0);  // top bar
       if (bits & 16) fill(x, row + 5, x + 6, row + 7, 60.0);
       if (bits & 32) fill(x + 5, row, x + 7, row + 12, 60.0);

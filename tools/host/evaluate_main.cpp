@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "demo_picture.h"
+#include "platform/math_constants.h"
 
 namespace qrxhost {
 namespace {
@@ -130,7 +131,7 @@ double Gaussian(uint64_t* seed) {
     return (static_cast<double>(*seed >> 11) + 0.5) / 9007199254740992.0;
   };
   const double u = uniform(), v = uniform();
-  return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
+  return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * qrx::kPi * v);
 }
 
 int Make(const Args& a) {

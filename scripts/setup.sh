@@ -13,7 +13,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 # Debian's i386 index has been seen broken by a mirror sync ("File has
 # unexpected size"), and wine32:i386 needs i386 libraries of exactly the
-# installed amd64 versions: apt is asked a few times, a minute apart. When
+# installed amd64 versions: apt is asked a few times, half a minute apart. When
 # it still cannot be installed the i386 architecture is taken away again, so
 # that an index that cannot be fetched does not fail every later update.
 if [ "${1:-all}" = wine32 ]; then
@@ -36,7 +36,7 @@ if [ "${1:-all}" = wine32 ]; then
       exit 0
     fi
     echo "setup: wine32:i386 not installable, attempt $attempt of $tries"
-    if [ "$attempt" -lt "$tries" ]; then sleep 60; fi
+    if [ "$attempt" -lt "$tries" ]; then sleep 30; fi
   done
   reason=$(grep -E '^(E|W):' "$log" | grep -v 'Some index files failed' | head -n 1 | cut -c1-160)
   rm -f "$log"

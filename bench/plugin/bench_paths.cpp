@@ -25,13 +25,27 @@ namespace {
 
 using namespace qrx;
 
-enum Stage { kProcessYuy2, kProcessBgr24, kForwardLine, kBackwardLine, kToWorking, kFromWorking, kFftForward,
-             kFftInverse, kStageCount };
+enum Stage {
+  kProcessYuy2,
+  kProcessBgr24,
+  kForwardLine,
+  kBackwardLine,
+  kToWorking,
+  kFromWorking,
+  kFftForward,
+  kFftInverse,
+  kStageCount
+};
 enum Path { kFull, kSseOnly, kPathCount };
 
-const char* const kStageNames[kStageCount] = {
-    "Process YUY2",       "Process BGR24",   "forward line transform", "backward line transform",
-    "to working layout",  "from working layout", "FFT forward",        "FFT inverse"};
+const char* const kStageNames[kStageCount] = {"Process YUY2",
+                                              "Process BGR24",
+                                              "forward line transform",
+                                              "backward line transform",
+                                              "to working layout",
+                                              "from working layout",
+                                              "FFT forward",
+                                              "FFT inverse"};
 
 void ForcePath(Path path) {
   static platform::CpuFeatures sseOnly = [] {
@@ -56,15 +70,26 @@ void RunStage(Stage stage, std::vector<uint8_t>& host, const std::vector<uint8_t
       Process(&info);
       break;
     }
-    case kForwardLine: s.pipeline.lineTransform->Forward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->Window()); break;
+    case kForwardLine:
+      s.pipeline.lineTransform->Forward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->Window());
+      break;
     case kBackwardLine:
       s.pipeline.lineTransform->Backward(s.conversionBuffer, e->Spectrum(), e->Pitch(), e->InverseWindow(), 1.0f, 0);
       break;
-    case kToWorking: ConvertToWorking(host.data(), s.conversionBuffer, s.format, 0, bench::kHeight); break;
-    case kFromWorking: ConvertFromWorking(s.conversionBuffer, host.data(), s.format, 0, bench::kHeight); break;
-    case kFftForward: e->Transform(+1); break;
-    case kFftInverse: e->Transform(-1); break;
-    default: break;
+    case kToWorking:
+      ConvertToWorking(host.data(), s.conversionBuffer, s.format, 0, bench::kHeight);
+      break;
+    case kFromWorking:
+      ConvertFromWorking(s.conversionBuffer, host.data(), s.format, 0, bench::kHeight);
+      break;
+    case kFftForward:
+      e->Transform(+1);
+      break;
+    case kFftInverse:
+      e->Transform(-1);
+      break;
+    default:
+      break;
   }
 }
 
@@ -85,7 +110,8 @@ void BM_Path(benchmark::State& state) {
   if (pixelFormat == 1) {
     // The stages on their own start from a converted, transformed frame.
     ConvertToWorking(host.data(), s.conversionBuffer, s.format, 0, bench::kHeight);
-    s.pipeline.lineTransform->Forward(s.conversionBuffer, s.pipeline.engine->Spectrum(), s.pipeline.engine->Pitch(), s.pipeline.engine->Window());
+    s.pipeline.lineTransform->Forward(s.conversionBuffer, s.pipeline.engine->Spectrum(), s.pipeline.engine->Pitch(),
+                                      s.pipeline.engine->Window());
   }
   for (auto _ : state) {
     RunStage(stage, host, source);

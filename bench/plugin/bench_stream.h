@@ -18,10 +18,10 @@ namespace bench {
 constexpr int32_t kWidth = 720, kHeight = 576;
 
 inline const char* BenchFilters() {
-  return "En:1/Fx:2301/Fy:0/Wx:300/Wy:300/O:3/S:-60/T:0//"      // Dot
-         "En:1/Fx:3500/Fy:0/Wx:200/Wy:0/O:2/S:-40/T:1//"         // Win 1D
-         "En:1/Fx:4000/Fy:3000/Wx:300/Wy:300/O:2/S:-30/T:2//"    // Win 2D
-         "En:1/Fx:1151/Fy:-2876/Wx:300/Wy:300/O:2/S:0/T:0//";    // Dot of strength 0: adaptive clip
+  return "En:1/Fx:2301/Fy:0/Wx:300/Wy:300/O:3/S:-60/T:0//"     // Dot
+         "En:1/Fx:3500/Fy:0/Wx:200/Wy:0/O:2/S:-40/T:1//"       // Win 1D
+         "En:1/Fx:4000/Fy:3000/Wx:300/Wy:300/O:2/S:-30/T:2//"  // Win 2D
+         "En:1/Fx:1151/Fy:-2876/Wx:300/Wy:300/O:2/S:0/T:0//";  // Dot of strength 0: adaptive clip
 }
 
 struct Channel {

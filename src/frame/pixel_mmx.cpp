@@ -90,8 +90,8 @@ QRX_MMX_INLINE void FromWorkingTwoPairs(const uint8_t* working, uint8_t* bgr) {
   // Each pair's corrections repeated for both of its pixels.
   const __m64 dB = _mm_shuffle_pi16(dBR, _MM_SHUFFLE(2, 2, 0, 0));
   const __m64 dR = _mm_shuffle_pi16(dBR, _MM_SHUFFLE(3, 3, 1, 1));
-  const __m64 dG = _mm_add_pi16(_mm_shuffle_pi16(dGuv, _MM_SHUFFLE(2, 2, 0, 0)),
-                                _mm_shuffle_pi16(dGuv, _MM_SHUFFLE(3, 3, 1, 1)));
+  const __m64 dG =
+      _mm_add_pi16(_mm_shuffle_pi16(dGuv, _MM_SHUFFLE(2, 2, 0, 0)), _mm_shuffle_pi16(dGuv, _MM_SHUFFLE(3, 3, 1, 1)));
   // Luma plus at most ±227 stays inside the words; the packs saturate.
   const __m64 blueGreen = _mm_packs_pu16(_mm_add_pi16(y, dB), _mm_add_pi16(y, dG));  // b0..b3 g0..g3
   const __m64 red = _mm_packs_pu16(_mm_add_pi16(y, dR), zero);                       // r0..r3 0..0

@@ -46,8 +46,8 @@ QRX_SSE2 inline __m128i SpreadPixels(__m128i v) {
 // bytes, bytes 12..15 zero.
 QRX_SSE2 inline __m128i PackPixels(__m128i p) {
   const __m128i low3 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
-  const __m128i high3 = _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000u), 0x0000FFFF,
-                                      static_cast<int>(0xFF000000u));
+  const __m128i high3 =
+      _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000u), 0x0000FFFF, static_cast<int>(0xFF000000u));
   // Each 64-bit half: six data bytes, then two zero bytes.
   const __m128i q = _mm_or_si128(_mm_and_si128(p, low3), _mm_and_si128(_mm_srli_epi64(p, 8), high3));
   return _mm_or_si128(_mm_move_epi64(q), _mm_slli_si128(_mm_srli_si128(q, 8), 6));
@@ -60,15 +60,15 @@ QRX_SSE2 inline void ToWorking8(const uint8_t* bgr, uint8_t* working) {
   const __m128i byteMask = _mm_set1_epi32(0xFF);
   // Planes of eight 16-bit values.
   const __m128i b = _mm_packs_epi32(_mm_and_si128(p0, byteMask), _mm_and_si128(p1, byteMask));
-  const __m128i g = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(p0, 8), byteMask),
-                                    _mm_and_si128(_mm_srli_epi32(p1, 8), byteMask));
+  const __m128i g =
+      _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(p0, 8), byteMask), _mm_and_si128(_mm_srli_epi32(p1, 8), byteMask));
   const __m128i r = _mm_packs_epi32(_mm_srli_epi32(p0, 16), _mm_srli_epi32(p1, 16));
 
   // The luma sum is at most 256·255 and fits an unsigned 16-bit word, so
   // wrapping 16-bit arithmetic and a logical shift give it exactly.
-  const __m128i ySum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(b, _mm_set1_epi16(kLumaB)),
-                                                   _mm_mullo_epi16(g, _mm_set1_epi16(kLumaG))),
-                                     _mm_mullo_epi16(r, _mm_set1_epi16(kLumaR)));
+  const __m128i ySum = _mm_add_epi16(
+      _mm_add_epi16(_mm_mullo_epi16(b, _mm_set1_epi16(kLumaB)), _mm_mullo_epi16(g, _mm_set1_epi16(kLumaG))),
+      _mm_mullo_epi16(r, _mm_set1_epi16(kLumaR)));
   const __m128i y = _mm_srli_epi16(ySum, 8);
 
   // Pair averages, one per 32-bit lane (high word zero).
@@ -106,9 +106,9 @@ QRX_SSE2 inline void FromWorking8(const uint8_t* working, uint8_t* bgr) {
   // Each pair's corrections repeated for both of its pixels.
   const __m128i dB = _mm_shufflehi_epi16(_mm_shufflelo_epi16(dBR, _MM_SHUFFLE(2, 2, 0, 0)), _MM_SHUFFLE(2, 2, 0, 0));
   const __m128i dR = _mm_shufflehi_epi16(_mm_shufflelo_epi16(dBR, _MM_SHUFFLE(3, 3, 1, 1)), _MM_SHUFFLE(3, 3, 1, 1));
-  const __m128i dG = _mm_add_epi16(
-      _mm_shufflehi_epi16(_mm_shufflelo_epi16(dGuv, _MM_SHUFFLE(2, 2, 0, 0)), _MM_SHUFFLE(2, 2, 0, 0)),
-      _mm_shufflehi_epi16(_mm_shufflelo_epi16(dGuv, _MM_SHUFFLE(3, 3, 1, 1)), _MM_SHUFFLE(3, 3, 1, 1)));
+  const __m128i dG =
+      _mm_add_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(dGuv, _MM_SHUFFLE(2, 2, 0, 0)), _MM_SHUFFLE(2, 2, 0, 0)),
+                    _mm_shufflehi_epi16(_mm_shufflelo_epi16(dGuv, _MM_SHUFFLE(3, 3, 1, 1)), _MM_SHUFFLE(3, 3, 1, 1)));
   // Luma plus at most ±227: no 16-bit overflow; the packs saturate.
   const __m128i blueRed = _mm_packus_epi16(_mm_add_epi16(y, dB), _mm_add_epi16(y, dR));
   const __m128i green = _mm_packus_epi16(_mm_add_epi16(y, dG), _mm_setzero_si128());

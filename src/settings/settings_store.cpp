@@ -166,8 +166,8 @@ void SettingsStore::Save() {
   char section[32];
   for (const ChannelSettings& entry : channels_) {
     // A host without a check function keeps every channel.
-    const bool keep = channelCheck_ == nullptr || channelCheck_(entry.key.low, entry.key.high) != 0 ||
-                      AlwaysKept(entry.key);
+    const bool keep =
+        channelCheck_ == nullptr || channelCheck_(entry.key.low, entry.key.high) != 0 || AlwaysKept(entry.key);
     if (!keep) continue;
     std::snprintf(section, sizeof(section), "%" PRId64, ChannelSectionNumber(entry.key));
     ini_.WriteSection(section);

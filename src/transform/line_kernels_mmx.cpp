@@ -8,8 +8,8 @@
 // EMMS (_mm_empty) before the scalar tail and before it returns, so x87 code
 // that follows (long double arithmetic, and on 32-bit x86 every float a
 // function returns) finds an empty register stack.
-#include "transform/line_resample.h"
 #include "platform/simd_target.h"
+#include "transform/line_resample.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -18,7 +18,6 @@
 #include <cstring>
 
 #include "transform/line_kernels_internal.h"
-
 
 namespace qrx {
 namespace line {
@@ -108,8 +107,7 @@ QRX_MMX void LumaToFloatsMmx(const uint8_t* frameRow, const float* window, float
 }
 
 template <int32_t kTaps>
-QRX_MMX void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* line, const float* window,
-                                  float* out) {
+QRX_MMX void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* line, const float* window, float* out) {
   const TableWalk<kTaps> walk(table, line);
   const int32_t d = walk.Rows();
   int32_t i = 0;
@@ -121,11 +119,9 @@ QRX_MMX void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* li
   detail::ResampleToFloatsFrom(table, line, window, out, i);
 }
 
-QRX_MMX void ResampleToFloatsMmx(const ResampleTable& table, const uint16_t* line, const float* window,
-                                 float* out) {
-  detail::WithTapCount(table.taps, [&](auto taps) {
-    ResampleToFloatsTaps<decltype(taps)::value>(table, line, window, out);
-  });
+QRX_MMX void ResampleToFloatsMmx(const ResampleTable& table, const uint16_t* line, const float* window, float* out) {
+  detail::WithTapCount(table.taps,
+                       [&](auto taps) { ResampleToFloatsTaps<decltype(taps)::value>(table, line, window, out); });
 }
 
 QRX_MMX void FloatsToLumaMmx(const float* in, const float* inverse, uint8_t* frameRow, int32_t n) {
@@ -165,7 +161,8 @@ QRX_MMX void ResampleToLumaTaps(const ResampleTable& table, const uint16_t* line
 }
 
 QRX_MMX void ResampleToLumaMmx(const ResampleTable& table, const uint16_t* line, uint8_t* frameRow) {
-  detail::WithTapCount(table.taps, [&](auto taps) { ResampleToLumaTaps<decltype(taps)::value>(table, line, frameRow); });
+  detail::WithTapCount(table.taps,
+                       [&](auto taps) { ResampleToLumaTaps<decltype(taps)::value>(table, line, frameRow); });
 }
 
 QRX_MMX void LumaToSamplesMmx(const uint8_t* frameRow, uint16_t* line, int32_t n) {

@@ -3,8 +3,8 @@
 // may run unless platform::Cpu() reports SSE2. Loads and stores are
 // unaligned (frame lines and table rows have no useful alignment), tails
 // shorter than one step go through the scalar definitions.
-#include "transform/line_resample.h"
 #include "platform/simd_target.h"
+#include "transform/line_resample.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -12,14 +12,11 @@
 
 #include "transform/line_kernels_internal.h"
 
-
 namespace qrx {
 namespace line {
 namespace {
 
-QRX_SSE2 inline __m128i LoadLow64(const void* p) {
-  return _mm_loadl_epi64(static_cast<const __m128i*>(p));
-}
+QRX_SSE2 inline __m128i LoadLow64(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
 
 using detail::TableWalk;
 
@@ -69,7 +66,7 @@ QRX_SSE2 inline __m128i RoundLanes(__m128 v) {
   const __m128i f = _mm_castps_si128(_mm_sub_ps(v, _mm_cvtepi32_ps(i)));
   const __m128i biased = _mm_add_epi32(f, _mm_and_si128(i, _mm_set1_epi32(1)));
   const __m128i up = _mm_cmpgt_epi32(biased, _mm_set1_epi32(0x3F000000));  // bits of 0.5f
-  return _mm_sub_epi32(i, up);  // up is all ones (-1) where rounding up
+  return _mm_sub_epi32(i, up);                                             // up is all ones (-1) where rounding up
 }
 
 // Eight rounded products as 16-bit lanes in 0..255.
@@ -79,8 +76,7 @@ QRX_SSE2 inline __m128i EightToLuma(const float* in, const float* inverse) {
   return _mm_min_epi16(_mm_packs_epi32(lo, hi), _mm_set1_epi16(255));
 }
 
-QRX_SSE2 void LumaToFloatsSse2(const uint8_t* frameRow, const float* window, float* out,
-                               int32_t n) {
+QRX_SSE2 void LumaToFloatsSse2(const uint8_t* frameRow, const float* window, float* out, int32_t n) {
   const __m128i lumaMask = _mm_set1_epi16(0x00FF);
   const __m128i zero = _mm_setzero_si128();
   int32_t x = 0;
@@ -96,8 +92,7 @@ QRX_SSE2 void LumaToFloatsSse2(const uint8_t* frameRow, const float* window, flo
 }
 
 template <int32_t kTaps>
-QRX_SSE2 void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* line,
-                                   const float* window, float* out) {
+QRX_SSE2 void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* line, const float* window, float* out) {
   const TableWalk<kTaps> walk(table, line);
   const int32_t d = walk.Rows();
   int32_t i = 0;
@@ -108,11 +103,9 @@ QRX_SSE2 void ResampleToFloatsTaps(const ResampleTable& table, const uint16_t* l
   detail::ResampleToFloatsFrom(table, line, window, out, i);
 }
 
-QRX_SSE2 void ResampleToFloatsSse2(const ResampleTable& table, const uint16_t* line,
-                                   const float* window, float* out) {
-  detail::WithTapCount(table.taps, [&](auto taps) {
-    ResampleToFloatsTaps<decltype(taps)::value>(table, line, window, out);
-  });
+QRX_SSE2 void ResampleToFloatsSse2(const ResampleTable& table, const uint16_t* line, const float* window, float* out) {
+  detail::WithTapCount(table.taps,
+                       [&](auto taps) { ResampleToFloatsTaps<decltype(taps)::value>(table, line, window, out); });
 }
 
 // Writes eight sixteen-bit lanes already in 0..255 as the luma bytes of the
@@ -124,15 +117,13 @@ QRX_SSE2 inline void BlendLuma8(uint8_t* p, __m128i luma) {
   _mm_storeu_si128(q, _mm_or_si128(chroma, luma));
 }
 
-QRX_SSE2 void FloatsToLumaSse2(const float* in, const float* inverse, uint8_t* frameRow,
-                               int32_t n) {
+QRX_SSE2 void FloatsToLumaSse2(const float* in, const float* inverse, uint8_t* frameRow, int32_t n) {
   int32_t x = 0;
   for (; x + 8 <= n; x += 8) BlendLuma8(frameRow + 2 * x, EightToLuma(in + x, inverse + x));
   for (; x < n; ++x) frameRow[2 * x] = FloatToLuma(in[x] * inverse[x]);
 }
 
-QRX_SSE2 void FloatsToSamplesSse2(const float* in, const float* inverse, uint16_t* line,
-                                  int32_t n) {
+QRX_SSE2 void FloatsToSamplesSse2(const float* in, const float* inverse, uint16_t* line, int32_t n) {
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(line + i), EightToLuma(in + i, inverse + i));
@@ -146,8 +137,7 @@ QRX_SSE2 inline void StoreLuma8(uint8_t* p, __m128i luma16) {
 }
 
 template <int32_t kTaps>
-QRX_SSE2 void ResampleToLumaTaps(const ResampleTable& table, const uint16_t* line,
-                                 uint8_t* frameRow) {
+QRX_SSE2 void ResampleToLumaTaps(const ResampleTable& table, const uint16_t* line, uint8_t* frameRow) {
   const __m128i chromaMask = _mm_set1_epi16(static_cast<int16_t>(0xFF00));
   const TableWalk<kTaps> walk(table, line);
   const int32_t d = walk.Rows();
@@ -169,9 +159,9 @@ QRX_SSE2 void ResampleToLumaTaps(const ResampleTable& table, const uint16_t* lin
   detail::ResampleToLumaFrom(table, line, frameRow, x);
 }
 
-QRX_SSE2 void ResampleToLumaSse2(const ResampleTable& table, const uint16_t* line,
-                                 uint8_t* frameRow) {
-  detail::WithTapCount(table.taps, [&](auto taps) { ResampleToLumaTaps<decltype(taps)::value>(table, line, frameRow); });
+QRX_SSE2 void ResampleToLumaSse2(const ResampleTable& table, const uint16_t* line, uint8_t* frameRow) {
+  detail::WithTapCount(table.taps,
+                       [&](auto taps) { ResampleToLumaTaps<decltype(taps)::value>(table, line, frameRow); });
 }
 
 QRX_SSE2 void LumaToSamplesSse2(const uint8_t* frameRow, uint16_t* line, int32_t n) {

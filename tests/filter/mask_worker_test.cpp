@@ -68,9 +68,7 @@ bool WaitForPasses(const MaskBuilder& builder, int64_t n) {
   return true;
 }
 
-bool WaitSet(platform::Event event) {
-  return platform::WaitAny(&event, 1, kWaitMs).status == platform::WaitStatus::Ok;
-}
+bool WaitSet(platform::Event event) { return platform::WaitAny(&event, 1, kWaitMs).status == platform::WaitStatus::Ok; }
 
 FilterList ListOf(std::initializer_list<FilterSpec> specs) {
   FilterList list;
@@ -88,8 +86,7 @@ class MaskWorker : public ::testing::Test {
     platform::SetMessageSink(&CollectMessage, &messages_);
     engine_ = MakeEngine();
     ASSERT_NE(engine_, nullptr);
-    builder_.reset(new MaskBuilder(engine_->Pitch(), engine_->Bins(), engine_->Rows(),
-                                   engine_.get()));
+    builder_.reset(new MaskBuilder(engine_->Pitch(), engine_->Bins(), engine_->Rows(), engine_.get()));
     ASSERT_TRUE(builder_->IsUsable());
     M = engine_->Rows();
     pitch = engine_->Pitch();
@@ -190,9 +187,8 @@ TEST_F(MaskWorker, DestroyingAnIdleBuilderReturnsQuickly) {
   ASSERT_TRUE(WaitForPasses(*builder_, 1));
   const auto start = std::chrono::steady_clock::now();
   builder_.reset();
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - start)
-                      .count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(ms, 5000);  // far below the 15000 ms bound for a busy thread
 }
 

@@ -142,15 +142,21 @@ void CheckDemoFrame(int32_t height) {
   CoreFrame(&demo, k);
   State().demoActive = 0;
   const int32_t mid = height / 2;
-  auto luma = [&](const std::vector<uint8_t>& b, int32_t row, int32_t x) { return b[(static_cast<size_t>(row) * w + x) * 2]; };
+  auto luma = [&](const std::vector<uint8_t>& b, int32_t row, int32_t x) {
+    return b[(static_cast<size_t>(row) * w + x) * 2];
+  };
   int upperMismatch = 0, lowerMismatch = 0, markMismatch = 0;
   for (int32_t row = 0; row < height; ++row)
     for (int32_t x = 0; x < w; ++x) {
       const int got = luma(demo, row, x);
-      if (row < mid - 1) upperMismatch += got != luma(full, row, x);
-      else if (row == mid - 1) markMismatch += got != std::min(255, luma(full, row, x) + 160);
-      else if (row == mid) markMismatch += got != std::min(255, luma(p.frame, row, x) + 160);
-      else lowerMismatch += got != luma(p.frame, row, x);
+      if (row < mid - 1)
+        upperMismatch += got != luma(full, row, x);
+      else if (row == mid - 1)
+        markMismatch += got != std::min(255, luma(full, row, x) + 160);
+      else if (row == mid)
+        markMismatch += got != std::min(255, luma(p.frame, row, x) + 160);
+      else
+        lowerMismatch += got != luma(p.frame, row, x);
     }
   EXPECT_EQ(upperMismatch, 0);
   EXPECT_EQ(markMismatch, 0);
@@ -236,8 +242,8 @@ TEST_F(PipelineTest, BuilderGetsExactlyOneRequestPerChannelSwitch) {
 TEST_F(PipelineTest, Win1DBandRemovesOnlyTheColumnsInside) {
   const Grating inside = {150, 0, 1024, 12.0, 0.2}, outside = {40, 0, 1024, 12.0, 0.9};
   const TestPicture p = MakePicture(512, 576, {inside, outside});
-  const int32_t k =
-      ConfigureChannel(1, FilterText(1, qrxhost::HorizontalKHz(150, 512), 0, qrxhost::HorizontalKHz(20, 512), 0, 2, -60, 1));
+  const int32_t k = ConfigureChannel(
+      1, FilterText(1, qrxhost::HorizontalKHz(150, 512), 0, qrxhost::HorizontalKHz(20, 512), 0, 2, -60, 1));
   StartCore(512, 576, 0);
   const std::vector<uint8_t> out = Filtered(p.frame, k), outClean = Once(p.cleanFrame, k);
   const double in = ResidualDb(out, outClean, p, inside), out40 = ResidualDb(out, outClean, p, outside);
@@ -251,9 +257,9 @@ TEST_F(PipelineTest, Win2DRingRemovesGratingsOnTheRingOnly) {
   const Grating onRing1 = {100, 0, 1024, 10.0, 0.2}, onRing2 = {60, 80, 1024, 10.0, 0.7};
   const Grating within = {30, 0, 1024, 10.0, 1.5}, beyond = {180, 0, 1024, 10.0, 2.5};
   const TestPicture p = MakePicture(512, 576, {onRing1, onRing2, within, beyond});
-  const int32_t k = ConfigureChannel(
-      1, FilterText(1, qrxhost::HorizontalKHz(100, 512), qrxhost::VerticalKHz(100, 1024, 576),
-                    qrxhost::HorizontalKHz(16, 512), qrxhost::VerticalKHz(16, 1024, 576), 2, -60, 2));
+  const int32_t k =
+      ConfigureChannel(1, FilterText(1, qrxhost::HorizontalKHz(100, 512), qrxhost::VerticalKHz(100, 1024, 576),
+                                     qrxhost::HorizontalKHz(16, 512), qrxhost::VerticalKHz(16, 1024, 576), 2, -60, 2));
   StartCore(512, 576, 0);
   const std::vector<uint8_t> out = Filtered(p.frame, k), outClean = Once(p.cleanFrame, k);
   const double r1 = ResidualDb(out, outClean, p, onRing1), r2 = ResidualDb(out, outClean, p, onRing2);
@@ -269,13 +275,12 @@ TEST_F(PipelineTest, AdaptiveClipFlattensPeaksAndLeavesQuietRegions) {
   const TestPicture p = MakePicture(512, 576, {kGratingA});
   const int32_t neutral = ConfigureChannel(1, "");
   // Strength 0: a 16 x 16 bin rectangle around the grating's peak.
-  const int32_t onPeak = ConfigureChannel(1, FilterText(1, qrxhost::HorizontalKHz(100, 512), 0,
-                                                        qrxhost::HorizontalKHz(16, 512),
-                                                        qrxhost::VerticalKHz(16, 1024, 576), 2, 0, 0));
-  const int32_t quiet = ConfigureChannel(1, FilterText(1, qrxhost::HorizontalKHz(200, 512),
-                                                       qrxhost::VerticalKHz(300, 1024, 576),
-                                                       qrxhost::HorizontalKHz(16, 512),
-                                                       qrxhost::VerticalKHz(16, 1024, 576), 2, 0, 0));
+  const int32_t onPeak =
+      ConfigureChannel(1, FilterText(1, qrxhost::HorizontalKHz(100, 512), 0, qrxhost::HorizontalKHz(16, 512),
+                                     qrxhost::VerticalKHz(16, 1024, 576), 2, 0, 0));
+  const int32_t quiet =
+      ConfigureChannel(1, FilterText(1, qrxhost::HorizontalKHz(200, 512), qrxhost::VerticalKHz(300, 1024, 576),
+                                     qrxhost::HorizontalKHz(16, 512), qrxhost::VerticalKHz(16, 1024, 576), 2, 0, 0));
   StartCore(512, 576, 0);
   // The clip acts on each frame's spectrum at once; the mask stays neutral.
   std::vector<uint8_t> plain = p.frame, clipped = p.frame, untouched = p.frame;
@@ -363,7 +368,6 @@ TEST_F(PipelineTest, FftLineChoosesTheEnginesAndRebuildReplacesThem) {
   EXPECT_EQ(s.filters.Count(), 1);
 }
 
-
 // A pipeline of its own (as the frei0r module and the host's automatic mode
 // own theirs): WaitForMask returns only once the engine holds the mask of the
 // last list handed over, and says so when it times out.
@@ -375,8 +379,8 @@ TEST(FramePipelineTest, WaitForMaskFollowsTheLastList) {
   EXPECT_EQ(neutral[0], 1.0f);
 
   static qrx::platform::Event release = qrx::platform::CreateEvent(false);
-  pipeline.maskBuilder->SetPassHook(
-      [](const qrx::FilterList&, void*) { qrx::platform::WaitAny(&release, 1, 60000); }, nullptr);
+  pipeline.maskBuilder->SetPassHook([](const qrx::FilterList&, void*) { qrx::platform::WaitAny(&release, 1, 60000); },
+                                    nullptr);
   qrx::FilterList list;
   const std::string text = "En:1/Fx:2000/Fy:0/Wx:400/Wy:400/O:3/S:-60/T:0//";
   qrx::ParseFilterText(text.data(), text.size(), &list);

@@ -32,8 +32,10 @@ class StressTest : public ::testing::Test {
 
 TEST_F(StressTest, RestartsWithChangingSizesAndFormats) {
   const int32_t k = ConfigureChannel(1, DotOn(kGrating, 512, 576));
-  struct Size { int32_t w, h, format; } sizes[] = {
-      {720, 576, 0}, {352, 288, 1}, {1, 1, 0}, {640, 480, 1}, {16, 2, 0}, {9000, 2, 0}, {720, 575, 1}, {2, 16, 1}};
+  struct Size {
+    int32_t w, h, format;
+  } sizes[] = {{720, 576, 0}, {352, 288, 1}, {1, 1, 0},     {640, 480, 1},
+               {16, 2, 0},    {9000, 2, 0},  {720, 575, 1}, {2, 16, 1}};
   for (int round = 0; round < kRounds; ++round) {
     const Size& s = sizes[round % (sizeof(sizes) / sizeof(sizes[0]))];
     StartCore(s.w, s.h, s.format);

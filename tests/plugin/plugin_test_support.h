@@ -58,8 +58,9 @@ inline std::string ReadFileText(const std::string& path) {
 }
 
 inline std::vector<std::string> SettingsWith(int32_t fftLine, const std::vector<std::string>& channelLines) {
-  std::vector<std::string> lines = {"[DIALOG]", "DlgWndPosX=-100", "DlgWndPosY=-100", "[GLOBAL]",
-                                    "FFTLine=" + std::to_string(fftLine), "AngleZ=30", "AngleX=70", "DemoMode=1"};
+  std::vector<std::string> lines = {
+      "[DIALOG]",  "DlgWndPosX=-100", "DlgWndPosY=-100", "[GLOBAL]", "FFTLine=" + std::to_string(fftLine),
+      "AngleZ=30", "AngleX=70",       "DemoMode=1"};
   lines.insert(lines.end(), channelLines.begin(), channelLines.end());
   return lines;
 }
@@ -117,8 +118,8 @@ inline double RemovedDb(const std::vector<uint8_t>& out, const TestPicture& p, c
 // The interference left in a filtered frame: the filtered noisy frame minus
 // the same filter's output for the clean picture, so picture content that
 // the filter takes away near the grating's frequency does not count.
-inline double ResidualDb(const std::vector<uint8_t>& out, const std::vector<uint8_t>& outClean,
-                         const TestPicture& p, const Grating& g) {
+inline double ResidualDb(const std::vector<uint8_t>& out, const std::vector<uint8_t>& outClean, const TestPicture& p,
+                         const Grating& g) {
   std::vector<double> residual(static_cast<size_t>(p.width) * p.height);
   for (size_t i = 0; i < residual.size(); ++i) residual[i] = static_cast<double>(out[2 * i]) - outClean[2 * i];
   const double before = qrxhost::GratingAmplitude(LumaError(p.frame, p), p.width, p.height, g);
@@ -143,8 +144,8 @@ inline bool ChromaEqual(const std::vector<uint8_t>& a, const std::vector<uint8_t
 // quietMs (the mask is built on the plug-in's own thread, so the first
 // frames of a stream may still see the previous mask).
 inline std::vector<uint8_t> SettledOutput(const std::vector<uint8_t>& input,
-                                          const std::function<void(std::vector<uint8_t>*)>& process,
-                                          int quietMs = 1000, int maxMs = 30000) {
+                                          const std::function<void(std::vector<uint8_t>*)>& process, int quietMs = 1000,
+                                          int maxMs = 30000) {
   const qrxhost::Settled settled = qrxhost::SettleOutput(input, process, {quietMs, quietMs, maxMs, 20});
   if (!settled.settled) ADD_FAILURE() << "output did not settle";
   return settled.output;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_args.h"
 #include "bench_stream.h"
 #include "frame/pixel_convert.h"
 #include "platform/cpu.h"
@@ -177,14 +178,7 @@ class PathTable : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   RegisterAll();
-  // Interleaved repetitions unless the command line says otherwise (a later
-  // flag wins).
-  std::vector<char*> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!qrx::bench::InitializeInterleaved(argc, argv)) return 1;
   PathTable table;
   benchmark::RunSpecifiedBenchmarks(&table);
   benchmark::Shutdown();

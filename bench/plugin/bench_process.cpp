@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_args.h"
 #include "bench_stream.h"
 #include "frame/pixel_convert.h"
 #include "plugin/plugin_state.h"
@@ -232,14 +233,7 @@ class RatioTable : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   fftwf_init_threads();
-  // Interleaved repetitions unless the command line says otherwise (a later
-  // flag wins).
-  std::vector<char*> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!qrx::bench::InitializeInterleaved(argc, argv)) return 1;
   RegisterAll(15);
   RatioTable table;
   benchmark::RunSpecifiedBenchmarks(&table);

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "filter/mask_builder.h"
-#include "finder/spectrum_average.h"
+#include "finder/magnitude_average.h"
 #include "transform/fft_engine.h"
 
 namespace qrx {
@@ -50,7 +50,7 @@ int32_t KHzFor(int32_t wanted, double kHzPerCell, Convert convert) {
 
 }  // namespace
 
-InterferenceFinder::InterferenceFinder(const SpectrumAverage& spectrum) : spectrum_(spectrum) {
+InterferenceFinder::InterferenceFinder(const MagnitudeAverage& spectrum) : spectrum_(spectrum) {
   if (!spectrum.IsUsable()) return;
   const FftEngine& e = spectrum.Engine();
   rows_ = std::make_unique<WindowAxis>(WindowAxis::Rows(e));
@@ -289,7 +289,7 @@ FilterList ToFilterList(const std::vector<FoundFilter>& filters) {
   return list;
 }
 
-std::vector<FoundFilter> FindInterference(const SpectrumAverage& spectrum, const FinderLimits& limits) {
+std::vector<FoundFilter> FindInterference(const MagnitudeAverage& spectrum, const FinderLimits& limits) {
   InterferenceFinder finder(spectrum);
   return finder.Find(limits);
 }

@@ -17,7 +17,7 @@
 
 namespace qrx {
 
-class SpectrumAverage;
+class MagnitudeAverage;
 
 struct FinderLimits {
   PeakLimits peaks;
@@ -50,7 +50,7 @@ class InterferenceFinder {
  public:
   // The spectrum's engine gives sizes, window and scale; the finder keeps a
   // reference to the spectrum.
-  explicit InterferenceFinder(const SpectrumAverage& spectrum);
+  explicit InterferenceFinder(const MagnitudeAverage& spectrum);
   ~InterferenceFinder();
   InterferenceFinder(const InterferenceFinder&) = delete;
   InterferenceFinder& operator=(const InterferenceFinder&) = delete;
@@ -85,7 +85,7 @@ class InterferenceFinder {
   bool HasTwin(const Peak& p) const;
   FoundFilter Make(int32_t q, int32_t k, const Peak& p, const DotDesign& d, bool twin) const;
 
-  const SpectrumAverage& spectrum_;
+  const MagnitudeAverage& spectrum_;
   // Peaks that got no Dot at earlier looks (the picture's own): not
   // designed for again while they stay as they were.
   std::vector<Peak> refused_;
@@ -99,6 +99,7 @@ std::vector<FoundFilter> FiltersOf(const std::vector<TrackedPeak>& tracked);
 FilterList ToFilterList(const std::vector<FoundFilter>& filters);
 
 // The filters for a spectrum: InterferenceFinder(spectrum).Find(limits).
-std::vector<FoundFilter> FindInterference(const SpectrumAverage& spectrum, const FinderLimits& limits = FinderLimits());
+std::vector<FoundFilter> FindInterference(const MagnitudeAverage& spectrum,
+                                          const FinderLimits& limits = FinderLimits());
 
 }  // namespace qrx

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "finder/interference_finder.h"
-#include "finder/spectrum_average.h"
+#include "finder/magnitude_average.h"
 #include "platform/platform.h"
 
 namespace qrx {
@@ -69,7 +69,7 @@ struct LiveFinder::Impl {
   // The finder's thread only.
   Slot mine;
   int64_t myGeneration = 0;
-  std::unique_ptr<SpectrumAverage> average;
+  std::unique_ptr<MagnitudeAverage> average;
   std::unique_ptr<InterferenceFinder> finder;
   std::vector<TrackedPeak> tracked;
   bool handedNonEmpty = false;
@@ -210,7 +210,7 @@ void LiveFinder::Impl::Restart(const Slot& s) {
   finder.reset();
   average.reset();
   const FrameFormatRecord format{s.width, s.height, 0, 0};
-  average = std::make_unique<SpectrumAverage>(format, s.fftLine, options.memory, kFinderWorkers);
+  average = std::make_unique<MagnitudeAverage>(format, s.fftLine, options.memory, kFinderWorkers);
   if (average->IsUsable()) finder = std::make_unique<InterferenceFinder>(*average);
   int64_t from;
   {

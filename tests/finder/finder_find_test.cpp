@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "finder/interference_finder.h"
-#include "finder/spectrum_average.h"
+#include "finder/magnitude_average.h"
 #include "finder_test_support.h"
 #include "transform/fft_engine.h"
 
@@ -17,8 +17,8 @@ namespace {
 using qrx::test::Grating;
 
 std::vector<qrx::FoundFilter> FindIn(const std::vector<std::vector<double>>& frames) {
-  qrx::SpectrumAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0},
-                               qrx::test::kFftLine);
+  qrx::MagnitudeAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0},
+                                qrx::test::kFftLine);
   EXPECT_TRUE(average.IsUsable());
   for (const std::vector<double>& luma : frames) {
     const std::vector<uint8_t> frame = qrx::test::Frame(luma);
@@ -85,7 +85,7 @@ TEST(InterferenceFinder, BadInput) {
   const std::vector<qrx::FoundFilter> found = FindIn({card});
   EXPECT_LE(found.size(), static_cast<size_t>(qrx::FinderLimits().maxFilters + 1));
   // A size the filter refuses: nothing, and no crash.
-  qrx::SpectrumAverage refused(qrx::FrameFormatRecord{1, 1, 0, 0}, qrx::test::kFftLine);
+  qrx::MagnitudeAverage refused(qrx::FrameFormatRecord{1, 1, 0, 0}, qrx::test::kFftLine);
   EXPECT_FALSE(refused.IsUsable());
   EXPECT_TRUE(qrx::FindInterference(refused).empty());
 }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "finder/interference_finder.h"
+#include "finder/magnitude_average.h"
 #include "finder/notch_model.h"
-#include "finder/spectrum_average.h"
 #include "finder_test_support.h"
 #include "transform/fft_engine.h"
 
@@ -23,8 +23,8 @@ using qrx::test::Grating;
 // transform; the weights of a whole period add up to 1 (a mask of zeros
 // takes the whole pattern).
 TEST(WindowAxis, ReadsOffsetsAndSharesThePattern) {
-  qrx::SpectrumAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0}, qrx::test::kFftLine,
-                               0, 1);
+  qrx::MagnitudeAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0},
+                                qrx::test::kFftLine, 0, 1);
   ASSERT_TRUE(average.IsUsable());
   for (const qrx::WindowAxis& axis :
        {qrx::WindowAxis::Rows(average.Engine()), qrx::WindowAxis::Columns(average.Engine())}) {
@@ -68,8 +68,8 @@ TEST(NotchModel, PredictsTheRemovalMeasuredThroughThePipeline) {
         std::vector<double> luma = clean;
         qrx::test::AddGrating(&luma, g);
         const std::vector<uint8_t> cleanFrame = qrx::test::Frame(clean), input = qrx::test::Frame(luma);
-        qrx::SpectrumAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0},
-                                     qrx::test::kFftLine);
+        qrx::MagnitudeAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0},
+                                      qrx::test::kFftLine);
         average.Add(input.data());
         const std::vector<qrx::FoundFilter> found = qrx::FindInterference(average);
         ASSERT_EQ(found.size(), 1u);
@@ -123,8 +123,8 @@ TEST(NotchModel, PredictsTheRemovalMeasuredThroughThePipeline) {
 // pattern's frequency for a deeper one and where the pattern sits on the
 // centre cell, less over the picture for a wider one.
 TEST(NotchModel, RemovesMoreWithDepthAndWidth) {
-  qrx::SpectrumAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0}, qrx::test::kFftLine,
-                               0, 1);
+  qrx::MagnitudeAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0},
+                                qrx::test::kFftLine, 0, 1);
   ASSERT_TRUE(average.IsUsable());
   const qrx::WindowAxis rows = qrx::WindowAxis::Rows(average.Engine());
   const qrx::WindowAxis columns = qrx::WindowAxis::Columns(average.Engine());

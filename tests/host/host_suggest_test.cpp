@@ -11,7 +11,7 @@
 #include "demo_picture.h"
 #include "filter/mask_builder.h"
 #include "finder/interference_finder.h"
-#include "finder/spectrum_average.h"
+#include "finder/magnitude_average.h"
 #include "transform/fft_engine.h"
 
 namespace {
@@ -40,7 +40,7 @@ std::vector<std::vector<uint8_t>> Frames(const std::vector<Grating>& gratings) {
 }
 
 std::vector<FoundFilter> Suggest(const std::vector<Grating>& gratings, int32_t fftLine) {
-  qrx::SpectrumAverage average(qrx::FrameFormatRecord{kWidth, kHeight, 0, 0}, fftLine);
+  qrx::MagnitudeAverage average(qrx::FrameFormatRecord{kWidth, kHeight, 0, 0}, fftLine);
   EXPECT_TRUE(average.IsUsable());
   for (const std::vector<uint8_t>& frame : Frames(gratings)) average.Add(frame.data());
   return qrx::FindInterference(average);
@@ -137,7 +137,7 @@ TEST(SuggestFilters, LeavesWhatIsNotInterferenceAlone) {
 }
 
 TEST(SuggestFilters, NeedsAFrame) {
-  qrx::SpectrumAverage average(qrx::FrameFormatRecord{kWidth, kHeight, 0, 0}, 512);
+  qrx::MagnitudeAverage average(qrx::FrameFormatRecord{kWidth, kHeight, 0, 0}, 512);
   EXPECT_TRUE(qrx::FindInterference(average).empty());
 }
 

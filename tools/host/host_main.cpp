@@ -305,32 +305,32 @@ int RunWindow(PluginModule& plugin, const Options& o) {
   return RunWindowHost(plugin, run);
 }
 
-// --suggest and --spectrum work on the spectrum alone: no module, no
-// settings copy.
-int RunSpectrumCommand(const Options& o) {
-  SuggestRequest request;
+// The fields the module-less commands' requests share, from the options.
+template <class Request>
+Request RequestFrom(const Options& o) {
+  Request request;
   request.input = o.input;
   request.settings = o.settings;
   request.writeSettings = o.writeSettings;
-  request.spectrumPng = o.spectrumPng;
   request.format = o.format;
   request.keyLow = o.keyLow;
   request.keyHigh = o.keyHigh;
   request.maxFrames = o.maxFrames;
+  return request;
+}
+
+// --suggest and --spectrum work on the spectrum alone: no module, no
+// settings copy.
+int RunSpectrumCommand(const Options& o) {
+  SuggestRequest request = RequestFrom<SuggestRequest>(o);
+  request.spectrumPng = o.spectrumPng;
   return o.suggest ? RunSuggest(request) : RunSpectrum(request);
 }
 
 // --auto filters in the host's own process: no module.
 int RunAutoCommand(const Options& o) {
-  AutoRequest request;
-  request.input = o.input;
+  AutoRequest request = RequestFrom<AutoRequest>(o);
   request.output = o.output;
-  request.settings = o.settings;
-  request.writeSettings = o.writeSettings;
-  request.format = o.format;
-  request.keyLow = o.keyLow;
-  request.keyHigh = o.keyHigh;
-  request.maxFrames = o.maxFrames;
   return RunAuto(request);
 }
 

@@ -12,7 +12,7 @@
 
 #include "cairo_canvas.h"
 #include "filter/filter_list.h"
-#include "finder/spectrum_average.h"
+#include "finder/magnitude_average.h"
 #include "host_settings.h"
 #include "suggest_command.h"
 #include "transform/fft_engine.h"
@@ -76,7 +76,7 @@ int RunSpectrum(const SuggestRequest& r) {
   ChannelSettingsView view;
   std::string error;
   if (!ReadChannelSettings(r.settings, r.keyLow, r.keyHigh, &view, &error)) return Fail(error);
-  const std::unique_ptr<qrx::SpectrumAverage> average = AverageInput(r, view.fftLine, &error);
+  const std::unique_ptr<qrx::MagnitudeAverage> average = AverageInput(r, view.fftLine, &error);
   if (average == nullptr) return Fail(error);
   const qrx::FftEngine& engine = average->Engine();
 

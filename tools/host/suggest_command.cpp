@@ -5,7 +5,7 @@
 
 #include "filter/filter_list.h"
 #include "finder/interference_finder.h"
-#include "finder/spectrum_average.h"
+#include "finder/magnitude_average.h"
 #include "frame_reader.h"
 #include "host_settings.h"
 #include "transform/fft_engine.h"
@@ -21,10 +21,10 @@ int Fail(const std::string& message) {
 
 }  // namespace
 
-std::unique_ptr<qrx::SpectrumAverage> AverageInput(const SuggestRequest& r, int32_t fftLine, std::string* error) {
+std::unique_ptr<qrx::MagnitudeAverage> AverageInput(const SuggestRequest& r, int32_t fftLine, std::string* error) {
   const StreamFormat& f = r.format;
   const qrx::FrameFormatRecord format{f.width, f.height, 0, f.bgr24 ? 1 : 0};
-  auto average = std::make_unique<qrx::SpectrumAverage>(format, fftLine);
+  auto average = std::make_unique<qrx::MagnitudeAverage>(format, fftLine);
   if (!average->IsUsable()) {
     char text[96];
     std::snprintf(text, sizeof(text), "the plug-in does not process %dx%d frames", f.width, f.height);
@@ -63,9 +63,9 @@ int RunSuggest(const SuggestRequest& r) {
   ChannelSettingsView view;
   std::string error;
   if (!ReadChannelSettings(r.settings, r.keyLow, r.keyHigh, &view, &error)) return Fail(error);
-  const std::unique_ptr<qrx::SpectrumAverage> input = AverageInput(r, view.fftLine, &error);
+  const std::unique_ptr<qrx::MagnitudeAverage> input = AverageInput(r, view.fftLine, &error);
   if (input == nullptr) return Fail(error);
-  const qrx::SpectrumAverage& average = *input;
+  const qrx::MagnitudeAverage& average = *input;
 
   const std::vector<qrx::FoundFilter> found = qrx::FindInterference(average);
   const std::string text = qrx::FormatFilterText(qrx::ToFilterList(found));

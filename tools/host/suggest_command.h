@@ -12,7 +12,7 @@
 #include "stream_format.h"
 
 namespace qrx {
-class SpectrumAverage;
+class MagnitudeAverage;
 }
 
 namespace qrxhost {
@@ -34,6 +34,6 @@ int RunSpectrum(const SuggestRequest& request);
 
 // The request's frames averaged at the FFT line; null with a one-line
 // reason when the size is refused or the input cannot be read whole.
-std::unique_ptr<qrx::SpectrumAverage> AverageInput(const SuggestRequest& request, int32_t fftLine, std::string* error);
+std::unique_ptr<qrx::MagnitudeAverage> AverageInput(const SuggestRequest& request, int32_t fftLine, std::string* error);
 
 }  // namespace qrxhost

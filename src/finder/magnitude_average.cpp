@@ -1,4 +1,4 @@
-#include "finder/spectrum_average.h"
+#include "finder/magnitude_average.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +13,7 @@ constexpr int32_t kLayoutReal2D = 2;
 constexpr int32_t kHammingWindow = 1;
 }  // namespace
 
-SpectrumAverage::SpectrumAverage(const FrameFormatRecord& format, int32_t fftLine, int32_t memory, int32_t workers)
+MagnitudeAverage::MagnitudeAverage(const FrameFormatRecord& format, int32_t fftLine, int32_t memory, int32_t workers)
     : format_(format), memory_(std::max(0, memory)) {
   // Built as the filter builds its own, so that a size it refuses is
   // refused here too.
@@ -30,17 +30,17 @@ SpectrumAverage::SpectrumAverage(const FrameFormatRecord& format, int32_t fftLin
   newest_.assign(mean_.size(), 0.0f);
 }
 
-SpectrumAverage::~SpectrumAverage() = default;
+MagnitudeAverage::~MagnitudeAverage() = default;
 
-bool SpectrumAverage::IsUsable() const {
+bool MagnitudeAverage::IsUsable() const {
   return lines_ && lines_->IsUsable() && engine_ && engine_->IsUsable() && engine_->Window() != nullptr &&
          !mean_.empty();
 }
 
-int32_t SpectrumAverage::Rows() const { return engine_ ? engine_->Rows() : 0; }
-int32_t SpectrumAverage::Bins() const { return engine_ ? engine_->Bins() : 0; }
+int32_t MagnitudeAverage::Rows() const { return engine_ ? engine_->Rows() : 0; }
+int32_t MagnitudeAverage::Bins() const { return engine_ ? engine_->Bins() : 0; }
 
-void SpectrumAverage::Add(const uint8_t* frame, bool keepSpectrum) {
+void MagnitudeAverage::Add(const uint8_t* frame, bool keepSpectrum) {
   if (!IsUsable()) return;
   const uint8_t* work = frame;
   if (format_.pixelFormat == 1) {

@@ -19,17 +19,17 @@ namespace qrx {
 class FftEngine;
 class LineTransform;
 
-class SpectrumAverage {
+class MagnitudeAverage {
  public:
   // Frames in the given format (pixelFormat 1: 24-bit BGR bottom line
   // first; anything else the working layout). memory 0 weighs every frame
   // alike; memory n > 0 keeps a running average that forgets with a time
   // constant of n frames (a plain mean over the first n). workers: the
   // engine's worker count (0: one per processor).
-  SpectrumAverage(const FrameFormatRecord& format, int32_t fftLine, int32_t memory = 0, int32_t workers = 0);
-  ~SpectrumAverage();
-  SpectrumAverage(const SpectrumAverage&) = delete;
-  SpectrumAverage& operator=(const SpectrumAverage&) = delete;
+  MagnitudeAverage(const FrameFormatRecord& format, int32_t fftLine, int32_t memory = 0, int32_t workers = 0);
+  ~MagnitudeAverage();
+  MagnitudeAverage(const MagnitudeAverage&) = delete;
+  MagnitudeAverage& operator=(const MagnitudeAverage&) = delete;
 
   // False for a frame size the filter refuses (or when memory ran out).
   bool IsUsable() const;

@@ -213,7 +213,10 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
 
   const NotchModel model(rows_, columns_, p.fracK, p.fracQ, region.spanK, region.spanQ, p.k, twin);
   const bool moving = aheadK != 0.0 || aheadQ != 0.0;
-  const NotchModel ahead(rows_, columns_, p.fracK + aheadK, p.fracQ + aheadQ, region.spanK, region.spanQ, p.k, twin);
+  std::unique_ptr<NotchModel> ahead;
+  if (moving)
+    ahead = std::make_unique<NotchModel>(rows_, columns_, p.fracK + aheadK, p.fracQ + aheadQ, region.spanK,
+                                         region.spanQ, p.k, twin);
   std::vector<std::complex<double>> picture;
   std::complex<double> coefficient;
   const double amplitude = FitPattern(p, twin, region, frame, peaks, &coefficient, &picture);
@@ -229,24 +232,34 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
 
   std::vector<double> removed;
   double lastLoss = 0.0;
-  // The error a Dot leaves (infinite when it reaches zero frequency), and
-  // its removal as a measurement at the pattern's frequency sees it: the
-  // pattern left and the picture taken there.
-  auto evaluate = [&](DotDesign* d) {
-    if (d->shape.a < 1 || d->shape.b < 1 || DcWeight(p, d->shape) < kDcKeep)
-      return std::numeric_limits<double>::infinity();
-    model.Removed(d->shape, &removed);
+  // The pattern's part of a Dot's error: what its removed cells leave of the
+  // pattern at its frequency (the worse of the two places for a moving one)
+  // and over the picture (amplitude 1).
+  struct PatternPart {
+    double left = 0.0, energyLeft = 0.0;
+  };
+  auto patternPart = [&](const DotShape& shape) {
+    model.Removed(shape, &removed);
+    PatternPart part;
+    part.left = std::fabs(model.AmplitudeLeft(removed));
+    if (moving) part.left = std::max(part.left, std::fabs(ahead->AmplitudeLeft(removed)));
+    part.energyLeft = model.EnergyLeft(removed);
+    return part;
+  };
+  // The error a Dot leaves, from its pattern's part (removed holds its
+  // cells), and its removal as a measurement at the pattern's frequency sees
+  // it: the pattern left and the picture taken there.
+  auto evaluate = [&](DotDesign* d, const PatternPart& part) {
     const Loss loss = PictureLoss(region, picture, removed, carrier);
     // The picture taken at the pattern's frequency changes from frame to
     // frame as the picture moves: added in power, not with this frame's
     // phase, which could cancel the pattern left by chance.
-    double left = std::fabs(model.AmplitudeLeft(removed));
-    if (moving) left = std::max(left, std::fabs(ahead.AmplitudeLeft(removed)));
     const double taken = amplitude > 0.0 ? std::abs(loss.atPattern) / amplitude : 1.0;
-    const double fraction = std::sqrt(left * left + taken * taken);
+    const double fraction = std::sqrt(part.left * part.left + taken * taken);
     d->removalDb = -20.0 * std::log10(std::max(fraction, 1e-12));
     d->patternEnergy = pattern;
-    d->error = pattern * model.EnergyLeft(removed) + loss.meanSquare;
+    d->energyLeft = part.energyLeft;
+    d->error = pattern * part.energyLeft + loss.meanSquare;
     lastLoss = loss.meanSquare;
     return d->error;
   };
@@ -256,21 +269,20 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   auto tierOf = [&](double removalDb) {
     return removalDb >= limits.minRemovalDb ? 2 : removalDb >= limits.leastRemovalDb ? 1 : 0;
   };
+  auto reachesDc = [&](const DotShape& shape) { return shape.a < 1 || shape.b < 1 || DcWeight(p, shape) < kDcKeep; };
   auto consider = [&](const DotShape& shape) {
     DotDesign d;
     d.shape = shape;
     // The pattern's part alone first: the picture's part only adds error and
     // takes removal, so a Dot that loses already is not worth the inverse
     // transform.
-    if (shape.a < 1 || shape.b < 1 || DcWeight(p, shape) < kDcKeep) return false;
-    model.Removed(shape, &removed);
-    double left = std::fabs(model.AmplitudeLeft(removed));
-    if (moving) left = std::max(left, std::fabs(ahead.AmplitudeLeft(removed)));
-    const int bestTier = tierOf(-20.0 * std::log10(std::max(left, 1e-12)));
-    const double leastError = pattern * model.EnergyLeft(removed);
+    if (reachesDc(shape)) return false;
+    const PatternPart part = patternPart(shape);
+    const int bestTier = tierOf(-20.0 * std::log10(std::max(part.left, 1e-12)));
+    const double leastError = pattern * part.energyLeft;
     if (leastError >= pattern || bestTier < chosenTier || (bestTier == chosenTier && leastError >= chosenError))
       return false;
-    const double error = evaluate(&d);
+    const double error = evaluate(&d, part);
     const int tier = tierOf(d.removalDb);
     if (error >= pattern || tier < chosenTier || (tier == chosenTier && error >= chosenError)) return false;
     chosen = d;
@@ -283,7 +295,10 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   DotDesign smallest;
   smallest.shape = DotShape{std::max(1, static_cast<int32_t>(std::lround(lobeK))),
                             std::max(1, static_cast<int32_t>(std::lround(lobeQ))), 2, strength};
-  if (std::isfinite(evaluate(&smallest)) && lastLoss >= pattern) return DotDesign();
+  if (!reachesDc(smallest.shape)) {
+    evaluate(&smallest, patternPart(smallest.shape));
+    if (lastLoss >= pattern) return DotDesign();
+  }
   // Ellipses of the main lobe's proportions, from its size up...
   for (int32_t order : {2, 3, 4, 6}) {
     int32_t lastA = 0, lastB = 0;

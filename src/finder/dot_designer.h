@@ -30,6 +30,7 @@ struct DotDesign {
   double removalDb = 0.0;      // predicted at the pattern's frequency
   double error = 0.0;          // mean square left in the picture, levels^2
   double patternEnergy = 0.0;  // the pattern's own mean square, levels^2
+  double energyLeft = 0.0;     // what it leaves of a pattern of amplitude 1 (PatternRemovalDb's)
 };
 
 struct DesignLimits {

@@ -91,12 +91,11 @@ bool InterferenceFinder::Follows(const TrackedPeak& t, const Peak& p, const Find
   const double wanted =
       std::max(limits.design.leastRemovalDb, std::min(limits.design.minRemovalDb, dot.predictedDb - kFollowMarginDb));
   const bool twin = t.filters.size() > 1;
-  double energy = 0.0, designed = 0.0;
+  double energy = 0.0;
   if (designer_->PatternRemovalDb(dot.column, offQ, offK, twin, t.shape, &energy) < wanted) return false;
   // ... and leaves not much more of it over the picture (near the borders a
   // narrow Dot loses an off-centre pattern first).
-  designer_->PatternRemovalDb(dot.column, t.peak.fracQ, t.peak.fracK, twin, t.shape, &designed);
-  return energy <= kEnergyGrowth * designed;
+  return energy <= kEnergyGrowth * t.energyLeft;
 }
 
 double InterferenceFinder::NewestLevelDb(int32_t q, int32_t k) const {
@@ -268,6 +267,7 @@ bool InterferenceFinder::Update(const FinderLimits& limits, int32_t looksToDrop,
     t.speedK = speedK;
     t.speedQ = speedQ;
     t.shape = d.shape;
+    t.energyLeft = d.energyLeft;
     t.filters.push_back(Make(p.q, p.k, p, d, false));
     if (twin) t.filters.push_back(Make(spectrum_.Rows() - p.q, 0, p, d, true));
     tracked->push_back(std::move(t));

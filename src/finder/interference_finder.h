@@ -40,6 +40,7 @@ struct FoundFilter {
 struct TrackedPeak {
   Peak peak;                          // as last seen
   DotShape shape;                     // its Dot (and the twin's)
+  double energyLeft = 0.0;            // what the Dot leaves of the pattern where designed (amplitude 1)
   std::vector<FoundFilter> filters;   // the Dot, and its twin
   int32_t misses = 0;                 // looks in a row without it
   double lastK = 0.0, lastQ = 0.0;    // where it was seen last, cells (column, row)

@@ -19,6 +19,13 @@ constexpr int32_t kHammingWindow = 1;
 constexpr double kDcKeep = 0.995;
 // The widest Dot tried, in main lobes.
 constexpr double kMaxScale = 8.0;
+// The sampled picture loss: the smallest sampled transform, and the columns
+// a notch's cells must keep from column 0 and from the last column. Along a
+// line the inverse window's square has almost nothing beyond a few cells
+// from zero frequency, so there the part of the loss at twice the pattern's
+// frequency (which sampling would fold) is nothing to lose.
+constexpr int32_t kSampledRows = 256, kSampledColumns = 128;
+constexpr int32_t kSampledGuard = 8;
 
 }  // namespace
 
@@ -31,12 +38,24 @@ struct DotDesigner::Region {
   size_t Cells() const { return static_cast<size_t>(2 * spanK + 1) * (2 * spanQ + 1); }
 };
 
-DotDesigner::DotDesigner(const FftEngine& engine, const WindowAxis& rows, const WindowAxis& columns)
+DotDesigner::DotDesigner(const FftEngine& engine, const WindowAxis& rows, const WindowAxis& columns, bool sampled)
     : engine_(engine), rows_(rows), columns_(columns) {
   work_ = std::make_unique<FftEngine>(engine.L(), engine.H(), engine.N(), engine.M(), kLayoutReal2D, 1);
   if (!work_->IsUsable()) return;
   work_->BuildWindow(kHammingWindow);
   work_->BuildInverseWindow(kHammingWindow);
+  if (!sampled || work_->InverseWindow() == nullptr) return;
+  const int32_t stepRows = std::max(1, work_->M() / kSampledRows);
+  const int32_t stepColumns = std::max(1, work_->N() / kSampledColumns);
+  sampled_ = std::make_unique<SampledInverse>(*work_, stepRows, stepColumns);
+  if (!sampled_->IsUsable()) {
+    sampled_.reset();
+    return;
+  }
+  const int32_t L = work_->L();
+  for (int32_t i = 0; i < sampled_->Rows(); ++i)
+    for (int32_t j = 0; j < sampled_->Columns(); ++j)
+      inverseSamples_.push_back(work_->InverseWindow()[static_cast<size_t>(i * stepRows) * L + j * stepColumns]);
 }
 
 DotDesigner::~DotDesigner() = default;
@@ -193,6 +212,94 @@ DotDesigner::Loss DotDesigner::PictureLoss(const Region& region, const std::vect
   return Loss{sum / count, 2.0 * projection / count};
 }
 
+// The sampled loss holds for one notch (no twin) whose cells fit the
+// sampled transform and keep their distance from columns 0 and N/2.
+bool DotDesigner::CanSample(const Region& region) const {
+  if (!sampled_ || region.centres.size() != 1) return false;
+  const int32_t k = region.centres[0].second, N = work_->N();
+  return 2 * region.spanK + 1 <= N / sampled_->StepColumns() &&
+         2 * region.spanQ + 1 <= work_->M() / sampled_->StepRows() && k - region.spanK >= kSampledGuard &&
+         N / 2 - k - region.spanK >= kSampledGuard;
+}
+
+// What each cell of the region gives at the pattern's frequency: the full
+// inverse turns a cell (row q, column k) into Re(c e^(2 pi i (q - M/2) m / M)
+// e^(-2 pi i k n / N)) / (M N), c its value times (-1)^q (twice that inside
+// the half spectrum); the inverse window is a product of a factor per line
+// and one per column, so the projection of the two waves of that real part
+// is a product of a sum down the lines and one along them.
+void DotDesigner::Project(const Region& region, const std::vector<std::complex<double>>& carrier,
+                          Projection* out) const {
+  const int32_t M = engine_.M(), N = engine_.N(), H = engine_.H(), L = engine_.L();
+  const float* iw = work_->InverseWindow();
+  const int32_t m0 = H / 2, n0 = L / 2;
+  const double middle = iw[static_cast<size_t>(m0) * L + n0];
+  const int32_t q0 = region.centres[0].first, k0 = region.centres[0].second;
+  for (int side = 0; side < 2; ++side) {
+    const double sign = side == 0 ? 1.0 : -1.0;
+    out->rows[side].assign(static_cast<size_t>(2 * region.spanQ + 1), 0.0);
+    out->columns[side].assign(static_cast<size_t>(2 * region.spanK + 1), 0.0);
+    for (int32_t dq = -region.spanQ; dq <= region.spanQ; ++dq) {
+      const std::complex<double> step = std::polar(1.0, sign * 2.0 * kPi * (q0 + dq - M / 2) / M);
+      std::complex<double> wave = 1.0, sum = 0.0;
+      for (int32_t m = 0; m < H; ++m, wave *= step)
+        sum += wave * static_cast<double>(iw[static_cast<size_t>(m) * L + n0]) * carrier[static_cast<size_t>(L + m)];
+      out->rows[side][static_cast<size_t>(dq + region.spanQ)] = sum;
+    }
+    for (int32_t dk = -region.spanK; dk <= region.spanK; ++dk) {
+      const std::complex<double> step = std::polar(1.0, -sign * 2.0 * kPi * (k0 + dk) / N);
+      std::complex<double> wave = 1.0, sum = 0.0;
+      for (int32_t n = 0; n < L; ++n, wave *= step)
+        sum += wave * (iw[static_cast<size_t>(m0) * L + n] / middle) * carrier[static_cast<size_t>(n)];
+      out->columns[side][static_cast<size_t>(dk + region.spanK)] = sum;
+    }
+  }
+}
+
+// PictureLoss on the sampled pixels: the notch's share of the picture is
+// the real part of z, the sum of its cells' waves (the imaginary part: the
+// same cells turned a quarter); its mean square is half that of |z| (the
+// rest, at twice the pattern's frequency, is nothing after the inverse
+// window, see kSampledGuard). Its projection on the pattern's frequency is
+// summed cell by cell (Project).
+DotDesigner::Loss DotDesigner::SampledPictureLoss(const Region& region,
+                                                  const std::vector<std::complex<double>>& picture,
+                                                  const std::vector<double>& removed, const Projection& projection) {
+  const int32_t M = engine_.M(), N = engine_.N(), bins = engine_.Bins();
+  const int32_t q0 = region.centres[0].first, k0 = region.centres[0].second;
+  bool any = false;
+  std::complex<double> atPattern = 0.0;
+  sampled_->Clear();
+  for (int32_t dq = -region.spanQ, i = 0; dq <= region.spanQ; ++dq)
+    for (int32_t dk = -region.spanK; dk <= region.spanK; ++dk, ++i) {
+      const int32_t q = q0 + dq, k = k0 + dk;
+      const double u = removed[static_cast<size_t>(i)];
+      if (u < 1e-7 || q < 0 || q >= M || k < 0 || k >= bins) continue;
+      const std::complex<double> value = u * picture[static_cast<size_t>(i)];
+      sampled_->Add(q, k, value);
+      any = true;
+      // Columns 0 and N/2 never come here (kSampledGuard).
+      const std::complex<double> c = (q & 1) ? -2.0 * value : 2.0 * value;
+      const size_t r = static_cast<size_t>(dq + region.spanQ), col = static_cast<size_t>(dk + region.spanK);
+      atPattern += c * projection.rows[0][r] * projection.columns[0][col] +
+                   std::conj(c) * projection.rows[1][r] * projection.columns[1][col];
+    }
+  if (!any) return Loss{0.0, 0.0};
+  const std::vector<float>* imaginary = nullptr;
+  const std::vector<float>& real = sampled_->Run(&imaginary);
+  const int32_t rows = sampled_->Rows(), columns = sampled_->Columns();
+  double sum = 0.0;
+  for (size_t i = 0, count = static_cast<size_t>(rows) * columns; i < count; ++i) {
+    const double w = inverseSamples_[i];
+    const double re = real[i] * w, im = (*imaginary)[i] * w;
+    sum += re * re + im * im;
+  }
+  const double cells = static_cast<double>(engine_.H()) * engine_.L();
+  // Each wave pair is half of c's (the real part), the inverse divides by
+  // M N, and the projection is twice the mean, as in PictureLoss.
+  return Loss{0.5 * sum / (static_cast<double>(rows) * columns), atPattern / (static_cast<double>(M) * N * cells)};
+}
+
 double DotDesigner::DcWeight(const Peak& p, const DotShape& d) const {
   const double m = std::pow(10.0, d.strength / 20.0);
   const double D = DotPass(-p.k, engine_.Rows() / 2 - p.q, d.a, d.b, d.order);
@@ -227,6 +334,9 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   for (int32_t n = 0; n < L; ++n) carrier[static_cast<size_t>(n)] = std::polar(1.0, -2.0 * kPi * fx * n / engine_.N());
   for (int32_t m = 0; m < H; ++m)
     carrier[static_cast<size_t>(L + m)] = std::polar(1.0, -2.0 * kPi * fy * m / engine_.M());
+  Projection projection;
+  const bool sampled = CanSample(region);
+  if (sampled) Project(region, carrier, &projection);
   // The pattern's mean square: a real pattern is two complex halves.
   const double pattern = 0.5 * amplitude * amplitude;
 
@@ -238,11 +348,17 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   struct PatternPart {
     double left = 0.0, energyLeft = 0.0;
   };
-  auto patternPart = [&](const DotShape& shape) {
+  // The amplitude left first: the energy left is the dearer half, and not
+  // wanted for a Dot whose removal already loses.
+  auto amplitudePart = [&](const DotShape& shape) {
     model.Removed(shape, &removed);
     PatternPart part;
     part.left = std::fabs(model.AmplitudeLeft(removed));
     if (moving) part.left = std::max(part.left, std::fabs(ahead->AmplitudeLeft(removed)));
+    return part;
+  };
+  auto patternPart = [&](const DotShape& shape) {
+    PatternPart part = amplitudePart(shape);
     part.energyLeft = model.EnergyLeft(removed);
     return part;
   };
@@ -250,7 +366,8 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   // cells), and its removal as a measurement at the pattern's frequency sees
   // it: the pattern left and the picture taken there.
   auto evaluate = [&](DotDesign* d, const PatternPart& part) {
-    const Loss loss = PictureLoss(region, picture, removed, carrier);
+    const Loss loss = sampled ? SampledPictureLoss(region, picture, removed, projection)
+                              : PictureLoss(region, picture, removed, carrier);
     // The picture taken at the pattern's frequency changes from frame to
     // frame as the picture moves: added in power, not with this frame's
     // phase, which could cancel the pattern left by chance.
@@ -277,11 +394,12 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
     // takes removal, so a Dot that loses already is not worth the inverse
     // transform.
     if (reachesDc(shape)) return false;
-    const PatternPart part = patternPart(shape);
+    PatternPart part = amplitudePart(shape);
     const int bestTier = tierOf(-20.0 * std::log10(std::max(part.left, 1e-12)));
+    if (bestTier < chosenTier) return false;
+    part.energyLeft = model.EnergyLeft(removed);
     const double leastError = pattern * part.energyLeft;
-    if (leastError >= pattern || bestTier < chosenTier || (bestTier == chosenTier && leastError >= chosenError))
-      return false;
+    if (leastError >= pattern || (bestTier == chosenTier && leastError >= chosenError)) return false;
     const double error = evaluate(&d, part);
     const int tier = tierOf(d.removalDb);
     if (error >= pattern || tier < chosenTier || (tier == chosenTier && error >= chosenError)) return false;

@@ -20,6 +20,7 @@
 
 #include "finder/notch_model.h"
 #include "finder/peak_finder.h"
+#include "finder/sampled_inverse.h"
 
 namespace qrx {
 
@@ -46,7 +47,10 @@ class DotDesigner {
  public:
   // engine: the analysing engine (sizes, window, scale); a private engine of
   // the same sizes is made for the inverse transforms (one worker).
-  DotDesigner(const FftEngine& engine, const WindowAxis& rows, const WindowAxis& columns);
+  // sampled: what a notch takes of the picture is judged on every few
+  // pixels where that is as good as on all (false: always on all, for
+  // comparisons).
+  DotDesigner(const FftEngine& engine, const WindowAxis& rows, const WindowAxis& columns, bool sampled = true);
   ~DotDesigner();
   DotDesigner(const DotDesigner&) = delete;
   DotDesigner& operator=(const DotDesigner&) = delete;
@@ -80,12 +84,23 @@ class DotDesigner {
   };
   Loss PictureLoss(const Region& region, const std::vector<std::complex<double>>& picture,
                    const std::vector<double>& removed, const std::vector<std::complex<double>>& carrier);
+  bool CanSample(const Region& region) const;
+  // Per row and column of a region, what a cell's wave, and its mirror's,
+  // give at the pattern's frequency through the inverse window.
+  struct Projection {
+    std::vector<std::complex<double>> rows[2], columns[2];
+  };
+  void Project(const Region& region, const std::vector<std::complex<double>>& carrier, Projection* out) const;
+  Loss SampledPictureLoss(const Region& region, const std::vector<std::complex<double>>& picture,
+                          const std::vector<double>& removed, const Projection& projection);
   double DcWeight(const Peak& p, const DotShape& d) const;
 
   const FftEngine& engine_;
   const WindowAxis& rows_;
   const WindowAxis& columns_;
   std::unique_ptr<FftEngine> work_;
+  std::unique_ptr<SampledInverse> sampled_;
+  std::vector<float> inverseSamples_;  // the inverse window at the sampled pixels
 };
 
 }  // namespace qrx

@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "finder/dot_designer.h"
 #include "finder/interference_finder.h"
 #include "finder/magnitude_average.h"
 #include "finder/notch_model.h"
+#include "finder/peak_finder.h"
+#include "finder/sampled_inverse.h"
 #include "finder_test_support.h"
 #include "transform/fft_engine.h"
 
@@ -140,6 +143,111 @@ TEST(NotchModel, RemovesMoreWithDepthAndWidth) {
   offBin.Removed(wide, &widerRemoved);
   EXPECT_LT(offBin.EnergyLeft(widerRemoved), offBin.EnergyLeft(removed));
   EXPECT_LT(offBin.EnergyLeft(removed), 0.5);
+}
+
+// The Dot designed with the picture's loss judged on sampled pixels against
+// the same judged on every pixel: for gratings across the band, steep and
+// shallow, on and between bins, the same kind of Dot with the same removal
+// and error to a few per cent.
+TEST(DotDesigner, SampledLossDesignsAsTheFullOne) {
+  struct Case {
+    double column, row, amplitude;
+  };
+#ifdef QRX_SMALL_TESTS
+  const std::vector<Case> cases = {{30.4, 20.3, 12.0}, {61.0, -50.5, 6.0}, {90.7, 71.0, 20.0}};
+#else
+  const std::vector<Case> cases = {{60.4, 40.3, 12.0}, {122.0, -101.5, 6.0}, {181.7, 143.0, 20.0}, {97.25, 3.0, 9.0}};
+#endif
+  qrx::MagnitudeAverage average(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0},
+                                qrx::test::kFftLine, 0, 1);
+  ASSERT_TRUE(average.IsUsable());
+  const qrx::FftEngine& e = average.Engine();
+  const qrx::WindowAxis rows = qrx::WindowAxis::Rows(e), columns = qrx::WindowAxis::Columns(e);
+  qrx::PeakFinder peaks(e, rows, columns);
+  qrx::DotDesigner sampled(e, rows, columns, true), full(e, rows, columns, false);
+  ASSERT_TRUE(sampled.IsUsable() && full.IsUsable());
+  for (const Case& c : cases) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "column %.2f row %.2f", c.column, c.row);
+    SCOPED_TRACE(name);
+    std::vector<double> luma = qrx::test::Picture();
+    qrx::test::AddGrating(&luma, Grating{c.column, c.row, c.amplitude, 0.4});
+    const std::vector<uint8_t> frame = qrx::test::Frame(luma);
+    qrx::MagnitudeAverage one(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0}, qrx::test::kFftLine,
+                              0, 1);
+    one.Add(frame.data());
+    const std::vector<qrx::Peak> found = peaks.Find(one.Mean(), qrx::PeakLimits());
+    ASSERT_FALSE(found.empty());
+    const qrx::DesignLimits limits;
+    const qrx::DotDesign a = sampled.Design(found[0], false, one.Newest(), peaks, limits);
+    const qrx::DotDesign b = full.Design(found[0], false, one.Newest(), peaks, limits);
+    std::printf("  %s: sampled %d x %d O %d %.2f dB error %.4g; full %d x %d O %d %.2f dB error %.4g\n", name,
+                a.shape.a, a.shape.b, a.shape.order, a.removalDb, a.error, b.shape.a, b.shape.b, b.shape.order,
+                b.removalDb, b.error);
+    ASSERT_NE(b.shape.order, 0);
+    EXPECT_EQ(a.shape.order, b.shape.order);
+    EXPECT_NEAR(a.removalDb, b.removalDb, 1.0);
+    EXPECT_NEAR(a.error, b.error, 0.05 * b.error);
+  }
+}
+
+// The sampled inverse gives the full-size inverse transform's values at its
+// pixels, for cells anywhere in the half spectrum: inside it, on columns 0
+// and N/2, on row 0 and on rows that fold onto each other.
+TEST(SampledInverse, EqualsTheFullInverseAtItsPixels) {
+  const int32_t N = qrx::test::kFftLine, H = qrx::test::kHeight;
+  int32_t M = 2;
+  while (M < H) M *= 2;
+  qrx::FftEngine full(N, H, N, M, 2, 1);
+  ASSERT_TRUE(full.IsUsable());
+  const int32_t pitch = full.Pitch();
+  struct Case {
+    const char* name;
+    int32_t stepRows, stepColumns;
+    std::vector<std::pair<int32_t, int32_t>> cells;  // (row, column)
+  };
+  const std::vector<Case> cases = {
+      {"inside", 4, 4, {{M / 2 + 61, N / 5}, {M / 2 - 90, N / 3}, {3, N / 4 + 1}}},
+      {"edge columns", 4, 4, {{M / 2 + 17, 0}, {M / 2 - 17, 0}, {M / 3, N / 2}, {0, 0}}},
+      {"folding together", 2, 8, {{M / 2 + 5, 3}, {5, 3 + N / 8}, {M / 2 - 40, N / 8 - 1}}},
+      {"no steps", 1, 1, {{M / 2 + 9, 7}, {M / 2 - 3, N / 2 - 2}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    qrx::SampledInverse sampled(full, c.stepRows, c.stepColumns);
+    ASSERT_TRUE(sampled.IsUsable());
+    // The cells, then the same turned a quarter.
+    const std::vector<float>* quarter = nullptr;
+    const std::vector<float>* got = nullptr;
+    for (int turn = 0; turn < 2; ++turn) {
+      float* s = full.Spectrum();
+      std::fill(s, s + static_cast<size_t>(M) * pitch * 2, 0.0f);
+      if (turn == 0) sampled.Clear();
+      double value = 0.7;
+      for (const auto& cell : c.cells) {
+        std::complex<double> v(value, 1.3 - value);
+        value += 0.9;
+        if (turn == 0) sampled.Add(cell.first, cell.second, v);
+        if (turn == 1) v *= std::complex<double>(0.0, -1.0);
+        float* at = s + (static_cast<size_t>(cell.first) * pitch + cell.second) * 2;
+        at[0] += static_cast<float>(v.real());
+        at[1] += static_cast<float>(v.imag());
+      }
+      full.Transform(-1);
+      if (turn == 0) got = &sampled.Run(&quarter);
+      const std::vector<float>& values = turn == 0 ? *got : *quarter;
+      double most = 0.0, worst = 0.0;
+      for (int32_t i = 0; i < sampled.Rows(); ++i)
+        for (int32_t j = 0; j < sampled.Columns(); ++j) {
+          const float want = s[static_cast<size_t>(i * c.stepRows) * pitch * 2 + j * c.stepColumns];
+          most = std::max(most, static_cast<double>(std::fabs(want)));
+          worst = std::max(
+              worst, static_cast<double>(std::fabs(want - values[static_cast<size_t>(i) * sampled.Columns() + j])));
+        }
+      ASSERT_GT(most, 0.0);
+      EXPECT_LT(worst, 1e-5 * most) << (turn == 0 ? "cells" : "turned a quarter");
+    }
+  }
 }
 
 }  // namespace

@@ -142,6 +142,22 @@ void NotchModel::PrepareEnergy() const {
       basisQ_[1][i * widthQ_ + iq] = b.imag();
     }
   }
+  for (int part = 0; part < 2; ++part) {
+    foldedK_[part].assign(static_cast<size_t>(spanK + 1) * nn, 0.0);
+    for (int32_t d = 0; d <= spanK; ++d)
+      for (size_t j = 0; j < nn; ++j) {
+        double sum = basisK_[part][static_cast<size_t>(spanK + d) * nn + j];
+        if (d > 0) sum += basisK_[part][static_cast<size_t>(spanK - d) * nn + j];
+        foldedK_[part][static_cast<size_t>(d) * nn + j] = sum;
+      }
+    foldedQ_[part].assign(nm * static_cast<size_t>(spanQ + 1), 0.0);
+    for (size_t i = 0; i < nm; ++i)
+      for (int32_t d = 0; d <= spanQ; ++d) {
+        double sum = basisQ_[part][i * widthQ_ + spanQ + d];
+        if (d > 0) sum += basisQ_[part][i * widthQ_ + spanQ - d];
+        foldedQ_[part][i * (spanQ + 1) + d] = sum;
+      }
+  }
   for (size_t i = 0; i < nm; ++i)
     for (size_t j = 0; j < nn; ++j) {
       const double wr = rows.Window()[static_cast<size_t>(samplesN_[j])];
@@ -163,18 +179,23 @@ void NotchModel::Removed(const DotShape& d, std::vector<double>* removed) const 
   const double reach = std::pow(1e4, 0.5 / d.order) * std::max(d.a, d.b);
   const int32_t boxK = std::min(spanK_, static_cast<int32_t>(std::ceil(reach)));
   const int32_t boxQ = std::min(spanQ_, static_cast<int32_t>(std::ceil(reach)));
-  for (int32_t dq = -boxQ; dq <= boxQ; ++dq)
+  // Pass depends on the squares of the distances: one quadrant serves all
+  // four (and the twin's cells, at their distance from column 0).
+  std::vector<double>& quadrant = quadrant_;
+  quadrant.resize(static_cast<size_t>(boxQ + 1) * (boxK + 1));
+  for (int32_t dq = 0; dq <= boxQ; ++dq)
+    for (int32_t dk = 0; dk <= boxK; ++dk)
+      quadrant[static_cast<size_t>(dq) * (boxK + 1) + dk] = (1.0 - m) * (1.0 - Pass(dk, dq, d.a, d.b, d.order));
+  for (int32_t dq = -boxQ; dq <= boxQ; ++dq) {
+    const double* row = &quadrant[static_cast<size_t>(std::abs(dq)) * (boxK + 1)];
+    double* out = &(*removed)[static_cast<size_t>(dq + spanQ_) * widthK_];
     for (int32_t dk = -spanK_; dk <= spanK_; ++dk) {
       const int32_t column = centreK_ + dk;
-      double pass = 1.0;
-      if (column >= 0) {
-        if (std::abs(dk) <= boxK) pass = Pass(dk, dq, d.a, d.b, d.order);
-      } else if (twin_) {
-        // The mirror half: the twin Dot, centred on column 0.
-        if (-column <= boxK) pass = Pass(-column, dq, d.a, d.b, d.order);
-      }
-      (*removed)[static_cast<size_t>(dq + spanQ_) * widthK_ + (dk + spanK_)] = (1.0 - m) * (1.0 - pass);
+      // The mirror half: the twin Dot, centred on column 0.
+      const int32_t from = column >= 0 ? std::abs(dk) : twin_ ? -column : boxK + 1;
+      if (from <= boxK) out[dk + spanK_] = row[from];
     }
+  }
 }
 
 double NotchModel::AmplitudeLeft(const std::vector<double>& removed) const {
@@ -207,17 +228,27 @@ double NotchModel::EnergyLeft(const std::vector<double>& removed) const {
         k1 = std::max(k1, ik);
       }
   const size_t nn = samplesN_.size(), nm = samplesM_.size();
-  const size_t rowsUsed = static_cast<size_t>(std::max(0, q1 - q0 + 1));
+  // A Dot takes the same either side of its centre along both axes (Pass
+  // depends on the squares of the distances) unless the region holds
+  // mirrored columns: then each pair of cells works through the sum of
+  // their bases, a quarter of the work.
+  const bool folded = centreK_ - spanK_ >= 0 && q0 + q1 == widthQ_ - 1 && k0 + k1 == widthK_ - 1;
+  const std::vector<double>* basisK = folded ? foldedK_ : basisK_;
+  const std::vector<double>* basisQ = folded ? foldedQ_ : basisQ_;
+  const int32_t firstQ = folded ? spanQ_ : q0, firstK = folded ? spanK_ : k0;
+  const int32_t baseK = folded ? spanK_ : 0, strideQ = folded ? spanQ_ + 1 : widthQ_, baseQ = folded ? spanQ_ : 0;
+  if (q1 < firstQ) q1 = firstQ - 1;
+  const size_t rowsUsed = static_cast<size_t>(std::max(0, q1 - firstQ + 1));
   // Along the lines: for each row of the region, the sum over its columns.
   std::vector<double> partial[2] = {std::vector<double>(rowsUsed * nn), std::vector<double>(rowsUsed * nn)};
-  for (int32_t iq = q0; iq <= q1; ++iq) {
-    double* pr = &partial[0][static_cast<size_t>(iq - q0) * nn];
-    double* pi = &partial[1][static_cast<size_t>(iq - q0) * nn];
-    for (int32_t ik = k0; ik <= k1; ++ik) {
+  for (int32_t iq = firstQ; iq <= q1; ++iq) {
+    double* pr = &partial[0][static_cast<size_t>(iq - firstQ) * nn];
+    double* pi = &partial[1][static_cast<size_t>(iq - firstQ) * nn];
+    for (int32_t ik = firstK; ik <= k1; ++ik) {
       const double u = removed[static_cast<size_t>(iq) * widthK_ + ik];
       if (u == 0.0) continue;
-      const double* br = &basisK_[0][static_cast<size_t>(ik) * nn];
-      const double* bi = &basisK_[1][static_cast<size_t>(ik) * nn];
+      const double* br = &basisK[0][static_cast<size_t>(ik - baseK) * nn];
+      const double* bi = &basisK[1][static_cast<size_t>(ik - baseK) * nn];
       for (size_t j = 0; j < nn; ++j) {
         pr[j] += u * br[j];
         pi[j] += u * bi[j];
@@ -230,10 +261,11 @@ double NotchModel::EnergyLeft(const std::vector<double>& removed) const {
   for (size_t i = 0; i < nm; ++i) {
     std::fill(tr.begin(), tr.end(), 0.0);
     std::fill(ti.begin(), ti.end(), 0.0);
-    for (int32_t iq = q0; iq <= q1; ++iq) {
-      const double cr = basisQ_[0][i * widthQ_ + iq], ci = basisQ_[1][i * widthQ_ + iq];
-      const double* pr = &partial[0][static_cast<size_t>(iq - q0) * nn];
-      const double* pi = &partial[1][static_cast<size_t>(iq - q0) * nn];
+    for (int32_t iq = firstQ; iq <= q1; ++iq) {
+      const size_t b = i * strideQ + (iq - baseQ);
+      const double cr = basisQ[0][b], ci = basisQ[1][b];
+      const double* pr = &partial[0][static_cast<size_t>(iq - firstQ) * nn];
+      const double* pi = &partial[1][static_cast<size_t>(iq - firstQ) * nn];
       for (size_t j = 0; j < nn; ++j) {
         tr[j] += cr * pr[j] - ci * pi[j];
         ti[j] += cr * pi[j] + ci * pr[j];

@@ -106,6 +106,11 @@ class NotchModel {
   mutable bool energyReady_ = false;
   mutable std::vector<int32_t> samplesN_, samplesM_;
   mutable std::vector<double> basisK_[2], basisQ_[2], carrier_[2];
+  // The same bases with each pair of cells the same distance either side of
+  // the centre added up (a Dot takes the same from both when the region
+  // holds no mirrored columns): index d for +-d.
+  mutable std::vector<double> foldedK_[2], foldedQ_[2];
+  mutable std::vector<double> quadrant_;  // Removed's table of one quadrant
   mutable std::vector<double> inverse_;
 };
 

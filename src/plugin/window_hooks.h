@@ -17,7 +17,9 @@ class WindowHooks {
   virtual void PostChannelChanged() = 0;
   // True while the window's spectrum view exists; under pluginLock.
   virtual bool HasSpectrumView() const = 0;
-  // Draws the engine's current spectrum or mask; under pluginLock.
+  // Draws the engine's current spectrum or mask, or hands it to the
+  // window's drawing thread (a copy: the engine goes on with the frame);
+  // under pluginLock.
   virtual void RenderSpectrum() = 0;
 
   // User-interface thread: open the window owned by the host's window

@@ -43,6 +43,8 @@ class PictureView {
   // The drawing steps (a whole frame's picture from the plug-in's state is
   // RenderPicture, picture_render.h; the Linux host uses them on their own):
   // the engine's spectrum, or display values made elsewhere, into the image.
+  // The spectrum is read before DrawSpectrum returns (a deferred canvas
+  // copies it), so the engine may go on with the next frame at once.
   void DrawSpectrum(FftEngine& engine);
   void DrawImage(const float* display, int32_t bins, int32_t rows);
   void DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V);

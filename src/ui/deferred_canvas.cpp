@@ -86,6 +86,7 @@ bool DeferredCanvas::BeginFrame() {
   if (thread_ == nullptr || inFlight_.load(std::memory_order_acquire)) return false;
   steps_.clear();
   vertices_.clear();
+  presented_ = false;
   return true;
 }
 
@@ -123,6 +124,12 @@ void DeferredCanvas::DrawSpectrumImage(const float* spectrum, int32_t pitch, int
 
 void DeferredCanvas::Present() {
   if (thread_ == nullptr || inFlight_.load(std::memory_order_acquire)) return;
+  presented_ = true;
+}
+
+void DeferredCanvas::FrameDone() {
+  if (!presented_) return;
+  presented_ = false;
   inFlight_.store(true, std::memory_order_release);
   platform::SetEvent(work_);
 }

@@ -1,11 +1,12 @@
 // A canvas that takes a frame's drawing without touching the device and
 // draws it on a thread of its own. The frame records what it draws (the
 // image into memory of the canvas's own, a copy of the spectrum's rows, the
-// line strips and lists, the clears and scenes); Present hands the
-// recording to the drawing thread, which draws it on the target canvas:
-// the spectrum's log scale and palette and the device work are done there.
-// Until that is done, BeginFrame says that no new picture is begun: frames
-// that come meanwhile draw nothing, so pictures never queue up. For a
+// line strips and lists, the clears and scenes) up to Present; FrameDone,
+// once the rest of the frame is done, hands the recording to the drawing
+// thread, which draws it on the target canvas: the spectrum's log scale and
+// palette and the device work are done there. Until that is done,
+// BeginFrame says that no new picture is begun: frames that come meanwhile
+// draw nothing, so pictures never queue up. For a
 // device that is slower than a frame lasts (Wine's software renderer), the
 // frame waits for nothing and the pictures come as fast as the device draws
 // them.
@@ -48,8 +49,9 @@ class DeferredCanvas : public PictureCanvas {
   // Copies the rows that are shown (bins complex elements of each); the
   // drawing thread makes the image of them on the target.
   void DrawSpectrumImage(const float* spectrum, int32_t pitch, int32_t bins, int32_t rows, float scale) override;
-  // Hands the frame to the drawing thread.
+  // Ends the recording; FrameDone hands it to the drawing thread.
   void Present() override;
+  void FrameDone() override;
 
  private:
   struct Step {
@@ -71,6 +73,7 @@ class DeferredCanvas : public PictureCanvas {
   std::vector<uint32_t> image_;
   int32_t imageWidth_ = 0, imageHeight_ = 0;
   std::vector<float> spectrum_;  // bins complex elements a row, no spare
+  bool presented_ = false;       // the frame thread's: a recording waits for FrameDone
   std::atomic<bool> inFlight_{false};
   platform::Event work_ = nullptr;
   platform::Event stop_ = nullptr;

@@ -51,6 +51,10 @@ class PictureCanvas {
   // Shows the picture; a lost device is recovered here (that frame shows
   // nothing).
   virtual void Present() = 0;
+  // The frame's own work is done. A canvas that draws on a thread of its
+  // own starts on the presented picture only now, so that its drawing does
+  // not take a processor from the frame's transforms.
+  virtual void FrameDone() {}
 };
 
 }  // namespace ui

@@ -2,7 +2,9 @@
 // pluginLock on the frame thread, the magnitude spectrum as a palette image
 // with the enabled filters' outlines (while processing is on), or, while the
 // user drags on it, a wireframe of the mask that the drag rotates. Drawn
-// through a PictureCanvas; the picture has a fixed size.
+// through a PictureCanvas (under Wine a DeferredCanvas, which makes the
+// image and draws on a thread of its own once the frame is done); the
+// picture has a fixed size.
 #pragma once
 
 #include <cstdint>

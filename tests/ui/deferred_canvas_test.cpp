@@ -1,8 +1,9 @@
 // The deferred canvas: what a frame draws reaches the target exactly as the
-// frame drew it (order, image, lines), on the drawing thread, the spectrum's
-// image from the rows as they were when the frame handed them over; while
-// the target is still drawing, no new picture is begun and the frame does
-// not wait; the canvas ends while a frame is being drawn.
+// frame drew it (order, image, lines), on the drawing thread once the frame
+// is done, the spectrum's image from the rows as they were when the frame
+// handed them over; while the target is still drawing, no new picture is
+// begun and the frame does not wait; the canvas ends while a frame is being
+// drawn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,6 +30,7 @@ class HeldCanvas : public RecordingCanvas {
   bool LockImage(int32_t width, int32_t height, uint32_t** pixels, int32_t* pitch) override {
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      ++locks_;
       changed_.wait(lock, [this] { return !held_; });
     }
     return RecordingCanvas::LockImage(width, height, pixels, pitch);
@@ -45,6 +47,10 @@ class HeldCanvas : public RecordingCanvas {
     held_ = held;
     changed_.notify_all();
   }
+  int Locks() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return locks_;
+  }
   // Waits until n frames have been presented.
   bool WaitPresented(int n) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -56,12 +62,14 @@ class HeldCanvas : public RecordingCanvas {
   std::condition_variable changed_;
   bool held_ = false;
   int presented_ = 0;
+  int locks_ = 0;
 };
 
 constexpr int32_t kW = 300, kH = 150;
 
 // A spectrum frame (rows of 129 complex elements, 131 apart) and a 3-D
-// frame, as RenderPicture draws them.
+// frame, as RenderPicture draws them; the 3-D frame is done at once, the
+// spectrum frame leaves FrameDone to the test.
 constexpr int32_t kBins = 129, kRows = 64, kPitch = 131;
 void SpectrumFrame(PictureView& view, const std::vector<float>& spectrum, const qrx::FilterList& filters) {
   if (!view.Canvas().BeginFrame()) return;
@@ -77,6 +85,7 @@ void MeshFrame(PictureView& view, const std::vector<float>& mask) {
   view.Canvas().Clear(kMeshBackground);
   view.DrawMesh(mesh.data(), 30, 70);
   view.Canvas().Present();
+  view.Canvas().FrameDone();
 }
 
 // The calls a recording shows, without the frame's own question.
@@ -102,11 +111,14 @@ TEST(DeferredCanvas, TheTargetDrawsWhatTheFrameDrew) {
   PictureView deferredView(std::make_unique<DeferredCanvas>(std::unique_ptr<PictureCanvas>(target)), kW, kH,
                            Rect{0, 0, kW, kH});
   SpectrumFrame(directView, spectrum, filters);
-  // The frame hands its rows over and returns while the target is held; the
-  // frame's inverse transform then overwrites them.
+  // The frame hands its rows over; nothing is drawn until the frame is done,
+  // by which time its inverse transform has overwritten them.
   target->Hold(true);
   SpectrumFrame(deferredView, spectrum, filters);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(target->Locks(), 0);
   std::fill(spectrum.begin(), spectrum.end(), 1.0e6f);
+  deferredView.Canvas().FrameDone();
   target->Hold(false);
   ASSERT_TRUE(target->WaitPresented(1));
   MeshFrame(directView, mask);
@@ -156,6 +168,7 @@ TEST(DeferredCanvas, EndsWhileAFrameIsBeingDrawn) {
   ASSERT_TRUE(canvas->BeginFrame());
   canvas->Clear(1);
   canvas->Present();
+  canvas->FrameDone();
   ASSERT_TRUE(target->WaitPresented(1));
   std::thread release([target] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -6,10 +6,9 @@
 // thread, which draws it on the target canvas: the spectrum's log scale and
 // palette and the device work are done there. Until that is done,
 // BeginFrame says that no new picture is begun: frames that come meanwhile
-// draw nothing, so pictures never queue up. For a
-// device that is slower than a frame lasts (Wine's software renderer), the
-// frame waits for nothing and the pictures come as fast as the device draws
-// them.
+// draw nothing, so pictures never queue up. For a device that is slower
+// than a frame lasts (Wine's software renderer), the frame waits for
+// nothing and the pictures come as fast as the device draws them.
 //
 // Threads: the frame thread calls everything but the destructor, which the
 // thread that made the canvas calls; the target is used by the drawing

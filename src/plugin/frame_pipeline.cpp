@@ -105,7 +105,7 @@ bool FramePipeline::Create(const FrameFormatRecord& format, int32_t fftLine, int
   engine->BuildWindow(kHammingWindow);
   engine->BuildInverseWindow(kHammingWindow);
   if (engine->Window() == nullptr || engine->InverseWindow() == nullptr || !engine->AllocateMask() ||
-      !engine->AllocateDisplay() || !engine->IsUsable()) {
+      !engine->IsUsable()) {
     Destroy();
     return false;
   }

@@ -45,12 +45,13 @@ void FilterFrame(PluginState& s, uint8_t* pixels) {
   const bool view = s.window->HasSpectrumView();
   s.pipeline.AnalyseFrame(frame, s.filters, processing, !view);
   if (view) s.window->RenderSpectrum();
-  if (!processing) return;
-
-  // The gain that belongs to the mask this frame was multiplied by; the
-  // demonstration split marks its middle rows before they are converted.
-  const int32_t demo = s.demoActive == 1 ? 1 : 0;
-  s.maskGain = s.pipeline.SynthesiseFrame(frame, demo, kDemoMarkerColour);
+  if (processing) {
+    // The gain that belongs to the mask this frame was multiplied by; the
+    // demonstration split marks its middle rows before they are converted.
+    const int32_t demo = s.demoActive == 1 ? 1 : 0;
+    s.maskGain = s.pipeline.SynthesiseFrame(frame, demo, kDemoMarkerColour);
+  }
+  if (view) s.window->FrameDone();
 }
 
 }  // namespace

@@ -17,8 +17,14 @@ class WindowHooks {
   virtual void PostChannelChanged() = 0;
   // True while the window's spectrum view exists; under pluginLock.
   virtual bool HasSpectrumView() const = 0;
-  // Draws the engine's current spectrum or mask; under pluginLock.
+  // Draws the engine's current spectrum or mask, or hands it to the
+  // window's drawing thread (a copy: the engine goes on with the frame);
+  // under pluginLock.
   virtual void RenderSpectrum() = 0;
+  // The frame's transforms are done: a drawing thread starts on the picture
+  // RenderSpectrum handed over only now, so that it never takes a processor
+  // from them; under pluginLock, after every RenderSpectrum.
+  virtual void FrameDone() = 0;
 
   // User-interface thread: open the window owned by the host's window
   // (parentWindow points to its handle), bring an open one to the front,
@@ -35,6 +41,7 @@ class NullWindowHooks final : public WindowHooks {
   void PostChannelChanged() override {}
   bool HasSpectrumView() const override { return false; }
   void RenderSpectrum() override {}
+  void FrameDone() override {}
   void Open(void*) override {}
   void Focus() override {}
   void Close() override {}

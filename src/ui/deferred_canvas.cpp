@@ -56,6 +56,9 @@ void DeferredCanvas::Draw() {
         target_->UnlockImage();
         break;
       }
+      case Step::kSpectrum:
+        target_->DrawSpectrumImage(spectrum_.data(), step.first, step.first, step.count, step.scale);
+        break;
       case Step::kBlit:
         target_->BlitImage();
         break;
@@ -83,6 +86,7 @@ bool DeferredCanvas::BeginFrame() {
   if (thread_ == nullptr || inFlight_.load(std::memory_order_acquire)) return false;
   steps_.clear();
   vertices_.clear();
+  presented_ = false;
   return true;
 }
 
@@ -108,14 +112,30 @@ void DeferredCanvas::DrawLineStrip(const Vertex* vertices, int32_t count) {
 void DeferredCanvas::DrawLineList(const Vertex* vertices, int32_t count) { RecordLines(Step::kList, vertices, count); }
 void DeferredCanvas::EndScene() { Record(Step::kEndScene); }
 
+void DeferredCanvas::DrawSpectrumImage(const float* spectrum, int32_t pitch, int32_t bins, int32_t rows, float scale) {
+  if (bins <= 0 || rows <= 0) return;
+  const size_t rowFloats = static_cast<size_t>(bins) * 2;
+  // Sized once per engine size: the frames allocate nothing.
+  if (spectrum_.size() != rowFloats * rows) spectrum_.assign(rowFloats * rows, 0.0f);
+  for (int32_t r = 0; r < rows; ++r)
+    std::memcpy(&spectrum_[r * rowFloats], spectrum + static_cast<size_t>(r) * pitch * 2, rowFloats * sizeof(float));
+  Record(Step::kSpectrum, 0, bins, rows, scale);
+}
+
 void DeferredCanvas::Present() {
   if (thread_ == nullptr || inFlight_.load(std::memory_order_acquire)) return;
+  presented_ = true;
+}
+
+void DeferredCanvas::FrameDone() {
+  if (!presented_) return;
+  presented_ = false;
   inFlight_.store(true, std::memory_order_release);
   platform::SetEvent(work_);
 }
 
-void DeferredCanvas::Record(Step::Kind kind, uint32_t colour, int32_t first, int32_t count) {
-  steps_.push_back(Step{kind, colour, first, count});
+void DeferredCanvas::Record(Step::Kind kind, uint32_t colour, int32_t first, int32_t count, float scale) {
+  steps_.push_back(Step{kind, colour, first, count, scale});
 }
 
 void DeferredCanvas::RecordLines(Step::Kind kind, const Vertex* vertices, int32_t count) {

@@ -43,9 +43,18 @@ class PictureCanvas {
     for (int32_t i = 0; i + 1 < count; i += 2) DrawLineStrip(vertices + i, 2);
   }
   virtual void EndScene() = 0;
+  // The spectrum's image, bins x rows pixels, from its complex elements
+  // (real first, rows `pitch` complex elements apart): WriteSpectrumRows
+  // (picture_geometry.h) into the locked image. A canvas that draws later
+  // keeps a copy of the rows and writes the image then, off the frame.
+  virtual void DrawSpectrumImage(const float* spectrum, int32_t pitch, int32_t bins, int32_t rows, float scale);
   // Shows the picture; a lost device is recovered here (that frame shows
   // nothing).
   virtual void Present() = 0;
+  // The frame's own work is done. A canvas that draws on a thread of its
+  // own starts on the presented picture only now, so that its drawing does
+  // not take a processor from the frame's transforms.
+  virtual void FrameDone() {}
 };
 
 }  // namespace ui

@@ -40,6 +40,14 @@ using WriteSpectrumImageFn = void (*)(const float* display, int32_t bins, int32_
 // The widest version a processor with these features runs.
 WriteSpectrumImageFn WriteSpectrumImageFor(const platform::CpuFeatures& cpu);
 
+// The image of a spectrum straight from its complex elements (rows `pitch`
+// complex elements apart, bins of each shown): scale * log10(1 + |S|)
+// through the palette, the same pixels as FftEngine::BuildDisplay followed
+// by WriteSpectrumImage, without a display table (a row is built and
+// written a piece at a time).
+void WriteSpectrumRows(const float* spectrum, int32_t pitch, int32_t bins, int32_t rows, float scale, uint32_t* pixels,
+                       int32_t pitchBytes);
+
 // Mappings between kHz and the picture of w x h pixels for the engine's
 // rates R (rowRateKHz) and V (colRateKHz). Left edge 0 kHz, right edge R/2;
 // vertical centre 0 kHz, top -V/2, bottom +V/2.

@@ -12,12 +12,9 @@ PictureView::PictureView(std::unique_ptr<PictureCanvas> canvas, int32_t width, i
     : canvas_(std::move(canvas)), width_(width), height_(height), inOwner_(inOwner), meshLines_(kMeshLineVertices) {}
 
 void PictureView::DrawSpectrum(FftEngine& engine) {
-  uint32_t* pixels = nullptr;
-  int32_t pitch = 0;
-  if (!canvas_->LockImage(engine.Bins(), engine.Rows(), &pixels, &pitch)) return;
-  engine.BuildDisplay(DisplayScale(engine.WindowSum()));
-  if (engine.Display() != nullptr) WriteSpectrumImage(engine.Display(), engine.Bins(), engine.Rows(), pixels, pitch);
-  canvas_->UnlockImage();
+  if (!engine.IsUsable()) return;
+  canvas_->DrawSpectrumImage(engine.Spectrum(), engine.Pitch(), engine.Bins(), engine.Rows(),
+                             DisplayScale(engine.WindowSum()));
 }
 
 void PictureView::DrawImage(const float* display, int32_t bins, int32_t rows) {

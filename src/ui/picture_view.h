@@ -2,7 +2,9 @@
 // pluginLock on the frame thread, the magnitude spectrum as a palette image
 // with the enabled filters' outlines (while processing is on), or, while the
 // user drags on it, a wireframe of the mask that the drag rotates. Drawn
-// through a PictureCanvas; the picture has a fixed size.
+// through a PictureCanvas (under Wine a DeferredCanvas, which makes the
+// image and draws on a thread of its own once the frame is done); the
+// picture has a fixed size.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +45,8 @@ class PictureView {
   // The drawing steps (a whole frame's picture from the plug-in's state is
   // RenderPicture, picture_render.h; the Linux host uses them on their own):
   // the engine's spectrum, or display values made elsewhere, into the image.
+  // The spectrum is read before DrawSpectrum returns (a deferred canvas
+  // copies it), so the engine may go on with the next frame at once.
   void DrawSpectrum(FftEngine& engine);
   void DrawImage(const float* display, int32_t bins, int32_t rows);
   void DrawOutlines(const FilterList& filters, int32_t selectedIndex, int32_t R, int32_t V);

@@ -34,6 +34,7 @@ class FakeWindow : public qrx::WindowHooks {
     const float* dc = e->Spectrum() + 2 * (static_cast<size_t>(e->Rows() / 2) * e->Pitch());
     lastDc = std::hypot(dc[0], dc[1]);
   }
+  void FrameDone() override { ++done; }
   void Open(void*) override {
     ++opens;
     open = true;
@@ -44,7 +45,7 @@ class FakeWindow : public qrx::WindowHooks {
     open = false;
   }
   bool open = false, view = true;
-  int posts = 0, renders = 0, opens = 0, focuses = 0, closes = 0;
+  int posts = 0, renders = 0, done = 0, opens = 0, focuses = 0, closes = 0;
   double lastDc = 0;
 };
 
@@ -107,6 +108,7 @@ TEST_F(PipelineTest, WindowOpenWithProcessingOffShowsSpectrumAndKeepsFrame) {
   window.view = false;
   CoreFrame(&f, k1);
   EXPECT_EQ(window.renders, 6);
+  EXPECT_EQ(window.done, 6);  // every picture handed over is started
   EXPECT_EQ(window.posts, 4);
   window.open = false;
   CoreFrame(&f, k2);
@@ -123,6 +125,7 @@ TEST_F(PipelineTest, WindowOpenWithProcessingOnFiltersAndShowsSpectrum) {
   StartCore(512, 576, 0);
   const std::vector<uint8_t> out = Filtered(p.frame, k);
   EXPECT_EQ(window.renders, 2);
+  EXPECT_EQ(window.done, 2);
   EXPECT_GE(ResidualDb(out, Once(p.cleanFrame, k), p, kGratingA), 30.0);
 }
 

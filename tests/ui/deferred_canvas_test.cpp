@@ -1,9 +1,12 @@
 // The deferred canvas: what a frame draws reaches the target exactly as the
-// frame drew it (order, image, lines), on the drawing thread; while the
-// target is still drawing, no new picture is begun and the frame does not
-// wait; the canvas ends while a frame is being drawn.
+// frame drew it (order, image, lines), on the drawing thread once the frame
+// is done, the spectrum's image from the rows as they were when the frame
+// handed them over; while the target is still drawing, no new picture is
+// begun and the frame does not wait; the canvas ends while a frame is being
+// drawn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -20,9 +23,18 @@ using namespace qrx::ui;
 using qrxtest::RecordingCanvas;
 using Clock = std::chrono::steady_clock;
 
-// A recording target whose Present can be held until the test lets it go.
+// A recording target whose image and Present can be held until the test
+// lets them go.
 class HeldCanvas : public RecordingCanvas {
  public:
+  bool LockImage(int32_t width, int32_t height, uint32_t** pixels, int32_t* pitch) override {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++locks_;
+      changed_.wait(lock, [this] { return !held_; });
+    }
+    return RecordingCanvas::LockImage(width, height, pixels, pitch);
+  }
   void Present() override {
     RecordingCanvas::Present();
     std::unique_lock<std::mutex> lock(mutex_);
@@ -35,6 +47,10 @@ class HeldCanvas : public RecordingCanvas {
     held_ = held;
     changed_.notify_all();
   }
+  int Locks() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return locks_;
+  }
   // Waits until n frames have been presented.
   bool WaitPresented(int n) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -46,14 +62,18 @@ class HeldCanvas : public RecordingCanvas {
   std::condition_variable changed_;
   bool held_ = false;
   int presented_ = 0;
+  int locks_ = 0;
 };
 
 constexpr int32_t kW = 300, kH = 150;
 
-// A spectrum frame and a 3-D frame, as RenderPicture draws them.
-void SpectrumFrame(PictureView& view, const std::vector<float>& display, const qrx::FilterList& filters) {
+// A spectrum frame (rows of 129 complex elements, 131 apart) and a 3-D
+// frame, as RenderPicture draws them; the 3-D frame is done at once, the
+// spectrum frame leaves FrameDone to the test.
+constexpr int32_t kBins = 129, kRows = 64, kPitch = 131;
+void SpectrumFrame(PictureView& view, const std::vector<float>& spectrum, const qrx::FilterList& filters) {
   if (!view.Canvas().BeginFrame()) return;
-  view.DrawImage(display.data(), 129, 64);
+  view.Canvas().DrawSpectrumImage(spectrum.data(), kPitch, kBins, kRows, 31.0f);
   view.Canvas().BlitImage();
   view.DrawOutlines(filters, 1, 9818, 14727);
   view.Canvas().Present();
@@ -65,6 +85,7 @@ void MeshFrame(PictureView& view, const std::vector<float>& mask) {
   view.Canvas().Clear(kMeshBackground);
   view.DrawMesh(mesh.data(), 30, 70);
   view.Canvas().Present();
+  view.Canvas().FrameDone();
 }
 
 // The calls a recording shows, without the frame's own question.
@@ -76,8 +97,8 @@ std::vector<std::string> Drawn(const RecordingCanvas& c) {
 }
 
 TEST(DeferredCanvas, TheTargetDrawsWhatTheFrameDrew) {
-  std::vector<float> display(129 * 64);
-  for (size_t i = 0; i < display.size(); ++i) display[i] = static_cast<float>(i % 301) - 20.0f;
+  std::vector<float> spectrum(kPitch * kRows * 2);
+  for (size_t i = 0; i < spectrum.size(); ++i) spectrum[i] = static_cast<float>(i * i % 40009) - 7000.0f;
   qrx::FilterList filters;
   filters.Append({1, 2000, 0, 300, 300, 3, -60, 0});
   filters.Append({1, 1000, 1500, 200, 300, 2, -40, 2});
@@ -89,8 +110,16 @@ TEST(DeferredCanvas, TheTargetDrawsWhatTheFrameDrew) {
   auto* target = new HeldCanvas;
   PictureView deferredView(std::make_unique<DeferredCanvas>(std::unique_ptr<PictureCanvas>(target)), kW, kH,
                            Rect{0, 0, kW, kH});
-  SpectrumFrame(directView, display, filters);
-  SpectrumFrame(deferredView, display, filters);
+  SpectrumFrame(directView, spectrum, filters);
+  // The frame hands its rows over; nothing is drawn until the frame is done,
+  // by which time its inverse transform has overwritten them.
+  target->Hold(true);
+  SpectrumFrame(deferredView, spectrum, filters);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(target->Locks(), 0);
+  std::fill(spectrum.begin(), spectrum.end(), 1.0e6f);
+  deferredView.Canvas().FrameDone();
+  target->Hold(false);
   ASSERT_TRUE(target->WaitPresented(1));
   MeshFrame(directView, mask);
   // The next frame may begin once the drawing thread is done with this one.
@@ -99,7 +128,7 @@ TEST(DeferredCanvas, TheTargetDrawsWhatTheFrameDrew) {
   MeshFrame(deferredView, mask);  // asks again: the drawing thread is free now
   ASSERT_TRUE(target->WaitPresented(2));
   EXPECT_EQ(Drawn(*target), Drawn(*direct));
-  ASSERT_EQ(target->imageWidth, 129);
+  ASSERT_EQ(target->imageWidth, kBins);
   EXPECT_EQ(target->image, direct->image);
   EXPECT_EQ(target->strips.size(), direct->strips.size());
   for (size_t s = 0; s < target->strips.size() && s < direct->strips.size(); ++s)
@@ -139,6 +168,7 @@ TEST(DeferredCanvas, EndsWhileAFrameIsBeingDrawn) {
   ASSERT_TRUE(canvas->BeginFrame());
   canvas->Clear(1);
   canvas->Present();
+  canvas->FrameDone();
   ASSERT_TRUE(target->WaitPresented(1));
   std::thread release([target] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -232,6 +232,10 @@ void SettingsDialog::CreateSpectrumView() {
 
 void SettingsDialog::RenderSpectrum() { RenderPicture(*spectrumView_, State(), model_.SelectedIndex()); }
 
+void SettingsDialog::FrameDone() {
+  if (spectrumView_ != nullptr) spectrumView_->Canvas().FrameDone();
+}
+
 void SettingsDialog::PaintAxisLabels() {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd_, &ps);

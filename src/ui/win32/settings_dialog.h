@@ -32,6 +32,7 @@ class SettingsDialog : public Dialog, public DialogScreen, public WindowHooks {
   void PostChannelChanged() override;
   bool HasSpectrumView() const override { return spectrumView_ != nullptr; }
   void RenderSpectrum() override;
+  void FrameDone() override;
   void Open(void* parentWindow) override;
   void Focus() override;
   void Close() override;

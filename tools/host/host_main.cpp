@@ -122,6 +122,7 @@ constexpr size_t kQueuedFrames = 3;
 // are any); `read` is closed at the end of the input, after maxFrames, or
 // on a read error (*status 1).
 void ReadStream(FrameReader& reader, const Options& o, FrameQueue& read, FrameQueue& spare, int* status) {
+  YieldToOtherThreads();
   std::vector<uint8_t> frame;
   for (long frames = 0; o.maxFrames < 0 || frames < o.maxFrames; ++frames) {
     spare.TryPop(&frame);
@@ -137,6 +138,7 @@ void ReadStream(FrameReader& reader, const Options& o, FrameQueue& read, FrameQu
 // both queues are closed, so that the other threads stop).
 bool WriteStream(FrameWriter& out, const StreamFormat& format, FrameQueue& filtered, FrameQueue& read,
                  FrameQueue& spare) {
+  YieldToOtherThreads();
   std::vector<uint8_t> frame;
   while (filtered.Pop(&frame)) {
     format.FlipIfTopDown(&frame);

@@ -1,5 +1,6 @@
 // The host's system helpers on POSIX.
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +16,15 @@ std::string g_placedFile;
 }  // namespace
 
 bool PrepareSettingsFile(const std::string& moduleBaseName, const std::string& source, std::string* placedPath) {
-  char pattern[] = "/tmp/qrx_host.XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return false;
-  g_privateRoot = pattern;
+  // The copy is scratch, removed at the end: in memory where there is a
+  // memory file system, so that the plug-in's durable save of it at the end
+  // of a stream costs no disk flush.
+  char inMemory[] = "/dev/shm/qrx_host.XXXXXX";
+  char onDisk[] = "/tmp/qrx_host.XXXXXX";
+  const char* root = mkdtemp(inMemory);
+  if (root == nullptr) root = mkdtemp(onDisk);
+  if (root == nullptr) return false;
+  g_privateRoot = root;
   const std::string velmorin = g_privateRoot + "/Velmorin";
   const std::string plugins = velmorin + "/Plugins";
   if (mkdir(velmorin.c_str(), 0700) != 0 || mkdir(plugins.c_str(), 0700) != 0) return false;
@@ -42,5 +49,13 @@ void CleanUpSettingsFile() {
 bool StderrIsTerminal() { return isatty(2) != 0; }
 
 void SetBinaryMode(std::FILE*) {}
+
+void YieldToOtherThreads() {
+#ifdef __linux__
+  // On Linux a thread has a nice value of its own (the process's id is its
+  // main thread's).
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+#endif
+}
 
 }  // namespace qrxhost

@@ -1,7 +1,8 @@
-// The host's system helpers on Windows (C runtime calls only).
+// The host's system helpers on Windows.
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -24,5 +25,7 @@ void CleanUpSettingsFile() {}
 bool StderrIsTerminal() { return _isatty(2) != 0; }
 
 void SetBinaryMode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
+void YieldToOtherThreads() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
 
 }  // namespace qrxhost

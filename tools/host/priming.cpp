@@ -12,7 +12,12 @@ namespace {
 // Without a change, the output counts as settled after this long.
 constexpr int kBaseQuietMs = 300;
 // After the mask has arrived (the output changed), a short confirmation.
-constexpr int kAfterChangeMs = 100;
+// The host asks for the channel's filters once, with the first frame, and
+// the builder publishes their mask whole (one change, also with a default
+// section and other channels in the file); the confirmation makes sure the
+// output then stays as it is for a few more frames.
+constexpr int kAfterChangeMs = 30;
+constexpr int kFramesAfterChange = 3;
 constexpr int kMaxMs = 10000;
 constexpr int kPauseMs = 5;
 // What one filter costs the builder per spectrum cell, with room for a slow
@@ -22,7 +27,7 @@ constexpr double kBuildNsPerCell = 160.0;
 }  // namespace
 
 SettleLimits StreamPrimingLimits(const std::string& settingsPath, int32_t keyLow, int32_t keyHigh, int32_t height) {
-  SettleLimits limits{kBaseQuietMs, kAfterChangeMs, kMaxMs, kPauseMs};
+  SettleLimits limits{kBaseQuietMs, kAfterChangeMs, kMaxMs, kPauseMs, kFramesAfterChange};
   ChannelSettingsView view;
   std::string error;
   if (settingsPath.empty() || !ReadChannelSettings(settingsPath, keyLow, keyHigh, &view, &error)) return limits;

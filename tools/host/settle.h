@@ -18,6 +18,10 @@ struct SettleLimits {
   int afterChangeMs;  // after a change: stop after this long without another
   int maxMs;          // give up after this long in all
   int pauseMs;        // between frames, so the builder's thread gets the processor
+  // After a change, also this many more frames without another (a slow or
+  // busy machine may feed fewer frames in afterChangeMs than it needs to
+  // show a change that comes a frame late).
+  int framesAfterChange = 0;
 };
 
 struct Settled {
@@ -34,6 +38,7 @@ inline Settled SettleOutput(const std::vector<uint8_t>& input,
   std::vector<uint8_t> previous;
   const auto start = Clock::now();
   auto lastChange = start;
+  int sinceChange = 0;  // frames after the last change that did not change
   for (;;) {
     r.output = input;
     process(&r.output);
@@ -42,9 +47,13 @@ inline Settled SettleOutput(const std::vector<uint8_t>& input,
     if (r.frames > 1 && r.output != previous) {
       r.changed = true;
       lastChange = now;
+      sinceChange = 0;
+    } else {
+      ++sinceChange;
     }
     const int quiet = r.changed ? limits.afterChangeMs : limits.quietMs;
-    if (now - lastChange >= std::chrono::milliseconds(quiet)) {
+    const bool enoughFrames = !r.changed || sinceChange >= limits.framesAfterChange;
+    if (now - lastChange >= std::chrono::milliseconds(quiet) && enoughFrames) {
       r.settled = true;
       break;
     }

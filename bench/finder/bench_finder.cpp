@@ -1,15 +1,17 @@
 // The live finder's cost per frame against Process, in one run: a 720 x 576
 // stream (FFTLine 512, the plug-in's benchmark filters) goes through the
-// plug-in's Process, once alone and once with every frame also fed to a
-// LiveFinder. The finder's cost per frame is the difference in the
-// process's CPU time (the finder's own thread and its engines' workers
-// included) divided by the frames; the Feed call's own time on the frame's
-// thread is timed apart. Two streams of 20 s: static interference (one
-// grating; its second half is the settled finder's steady cost) and a
+// plug-in's Process alone, then through the finder alone (every frame fed,
+// the finder waited for, so that it analyses and looks at exactly the
+// frames it asks for), then through both as a live stream runs them. The
+// finder's cost per frame is the process's CPU time in the finder-alone run
+// (its own thread and its engines' workers; the frame copies timed apart
+// and taken off) divided by the frames; beside it, how much longer Process
+// takes per frame with the finder running next to it, and the Feed call's
+// own time on the frame's thread. Two streams of 20 s: static interference
+// (one grating; its second half is the settled finder's steady cost) and a
 // stream in which a second grating appears half-way (its second half holds
 // the look that designs a new Dot).
-// Each pair of runs is repeated; the medians are printed with the machine's
-// load.
+// Each run is repeated; the medians are printed with the machine's load.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -79,27 +81,28 @@ struct Run {
   qrx::LiveFinderStats stats;
 };
 
-// The stream through Process, and through the finder when given.
+double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+const std::vector<uint8_t>& Source(const std::vector<std::vector<uint8_t>>& first,
+                                   const std::vector<std::vector<uint8_t>>& second, int f) {
+  return (f < kFrames / 2 ? first : second)[static_cast<size_t>(f % kPictures)];
+}
+
+// The stream through Process, and through a live finder beside it when
+// given (as a live stream runs it: Feed never waits).
 Run Stream(const std::vector<std::vector<uint8_t>>& first, const std::vector<std::vector<uint8_t>>& second,
            bool withFinder) {
   std::unique_ptr<qrx::LiveFinder> finder;
-  if (withFinder) {
-    qrx::LiveFinderOptions o;
-    finder = std::make_unique<qrx::LiveFinder>(o);  // as a live stream runs it
-  }
+  if (withFinder) finder = std::make_unique<qrx::LiveFinder>(qrx::LiveFinderOptions());
   std::vector<uint8_t> host(first[0].size());
   qrx::bench::Channel channel;
   qrx::FrameInfo info = {};
   info.pixels = host.data();
   info.channel = reinterpret_cast<qrx::ChannelInfo*>(&channel);
   double feed = 0;
-  const std::clock_t cpu0 = std::clock();
   const Clock::time_point wall0 = Clock::now();
-  std::clock_t cpuHalf = cpu0;
   for (int f = 0; f < kFrames; ++f) {
-    if (f == kFrames / 2) cpuHalf = std::clock();
-    const std::vector<uint8_t>& source = (f < kFrames / 2 ? first : second)[static_cast<size_t>(f % kPictures)];
-    std::memcpy(host.data(), source.data(), host.size());
+    std::memcpy(host.data(), Source(first, second, f).data(), host.size());
     if (finder) {
       // The frame as the consumer sees it, before Process filters it.
       const Clock::time_point t0 = Clock::now();
@@ -108,18 +111,48 @@ Run Stream(const std::vector<std::vector<uint8_t>>& first, const std::vector<std
     }
     qrx::Process(&info);
   }
-  if (finder) {
-    finder->LookNow();
-    finder->WaitForLook(kFrames - 1, 60000);
-  }
   Run r;
   r.wallPerFrame = std::chrono::duration<double>(Clock::now() - wall0).count() / kFrames;
-  const std::clock_t cpu1 = std::clock();
-  r.cpuPerFrame = static_cast<double>(cpu1 - cpu0) / CLOCKS_PER_SEC / kFrames;
-  r.cpuSecondHalf = static_cast<double>(cpu1 - cpuHalf) / CLOCKS_PER_SEC / (kFrames - kFrames / 2);
   r.feedPerFrame = feed / kFrames;
-  if (finder) r.stats = finder->Stats();
   return r;
+}
+
+// The finder alone: CPU per frame over the whole stream and its second
+// half, the frame copies (timed in a run without the finder) taken off.
+Run FinderAlone(const std::vector<std::vector<uint8_t>>& first, const std::vector<std::vector<uint8_t>>& second) {
+  std::vector<uint8_t> host(first[0].size());
+  double copies = CpuSeconds();
+  for (int f = 0; f < kFrames; ++f) std::memcpy(host.data(), Source(first, second, f).data(), host.size());
+  copies = CpuSeconds() - copies;
+  qrx::LiveFinderOptions options;
+  options.waitForFinder = true;
+  qrx::LiveFinder finder(options);
+  const double cpu0 = CpuSeconds();
+  double cpuHalf = cpu0;
+  for (int f = 0; f < kFrames; ++f) {
+    if (f == kFrames / 2) {
+      // The first half's last look is done before the second half counts.
+      finder.WaitForLook(f - 1 - (f - 1) % options.lookEvery, 60000);
+      cpuHalf = CpuSeconds();
+    }
+    std::memcpy(host.data(), Source(first, second, f).data(), host.size());
+    finder.Feed(host.data(), qrx::bench::kWidth, qrx::bench::kHeight, 512);
+  }
+  finder.LookNow();
+  finder.WaitForLook(kFrames - 1, 60000);
+  const double cpu1 = CpuSeconds();
+  Run r;
+  r.cpuPerFrame = (cpu1 - cpu0 - copies) / kFrames;
+  r.cpuSecondHalf = (cpu1 - cpuHalf - copies / 2) / (kFrames - kFrames / 2);
+  r.stats = finder.Stats();
+  return r;
+}
+
+// Process alone, CPU per frame.
+double ProcessCpu(const std::vector<std::vector<uint8_t>>& first, const std::vector<std::vector<uint8_t>>& second) {
+  const double cpu0 = CpuSeconds();
+  Stream(first, second, false);
+  return (CpuSeconds() - cpu0) / kFrames;
 }
 
 double Median(std::vector<double> v) {
@@ -129,27 +162,29 @@ double Median(std::vector<double> v) {
 
 void Measure(const char* name, const std::vector<std::vector<uint8_t>>& first,
              const std::vector<std::vector<uint8_t>>& second) {
-  std::vector<double> cpuAlone, wallAlone, finderCpu, finderHalf, feed, wallWith;
+  std::vector<double> wallAlone, cpuAlone, finderCpu, finderHalf, feed, wallWith;
   qrx::LiveFinderStats stats;
   for (int i = 0; i < kRepeats; ++i) {
-    const Run alone = Stream(first, second, false);
+    wallAlone.push_back(Stream(first, second, false).wallPerFrame);
+    cpuAlone.push_back(ProcessCpu(first, second));
+    const Run finder = FinderAlone(first, second);
+    finderCpu.push_back(finder.cpuPerFrame);
+    finderHalf.push_back(finder.cpuSecondHalf);
+    stats = finder.stats;
     const Run with = Stream(first, second, true);
-    cpuAlone.push_back(alone.cpuPerFrame);
-    wallAlone.push_back(alone.wallPerFrame);
-    finderCpu.push_back(with.cpuPerFrame - alone.cpuPerFrame);
-    finderHalf.push_back(with.cpuSecondHalf - alone.cpuSecondHalf);
-    feed.push_back(with.feedPerFrame);
     wallWith.push_back(with.wallPerFrame);
-    stats = with.stats;
+    feed.push_back(with.feedPerFrame);
   }
-  const double process = Median(wallAlone), finder = Median(finderCpu);
-  const double half = Median(finderHalf);
+  const double process = Median(wallAlone), processCpu = Median(cpuAlone);
+  const double finder = Median(finderCpu), half = Median(finderHalf), with = Median(wallWith);
   std::printf(
-      "| %s | %.2f ms | %.2f ms | %.3f ms (%.1f %%) | %.3f ms (%.1f %%) | %.3f ms (%.1f %%) | %lld/%lld/%lld/%lld |\n",
-      name, process * 1e3, Median(cpuAlone) * 1e3, finder * 1e3, 100.0 * finder / process, half * 1e3,
-      100.0 * half / process, Median(feed) * 1e3, 100.0 * Median(feed) / process,
-      static_cast<long long>(stats.framesAnalysed), static_cast<long long>(stats.looks),
-      static_cast<long long>(stats.changes), static_cast<long long>(stats.framesPassed));
+      "| %s | %.2f ms | %.2f ms | %.3f ms (%.1f %% / %.1f %%) | %.3f ms (%.1f %% / %.1f %%) | %.2f ms (%+.1f %%) | "
+      "%.3f ms "
+      "| %lld/%lld/%lld |\n",
+      name, process * 1e3, processCpu * 1e3, finder * 1e3, 100.0 * finder / process, 100.0 * finder / processCpu,
+      half * 1e3, 100.0 * half / process, 100.0 * half / processCpu, with * 1e3, 100.0 * (with - process) / process,
+      Median(feed) * 1e3, static_cast<long long>(stats.framesAnalysed), static_cast<long long>(stats.looks),
+      static_cast<long long>(stats.changes));
 }
 
 }  // namespace
@@ -168,9 +203,10 @@ int main() {
       "load average before: %s",
       kFrames, kRepeats, text);
   std::printf(
-      "finder: CPU per frame of the whole run and of its second half, against Process's wall time\n"
-      "| stream | Process (wall) | Process (CPU) | finder, whole run | finder, second half |"
-      " Feed (frame thread) | analysed/looks/changes/passed |\n|---|---|---|---|---|---|---|\n");
+      "finder: its CPU per frame over the whole run and over its second half, against Process's wall time / CPU "
+      "time;\nProcess's wall time per frame with the finder beside it; Feed on the frame's thread\n"
+      "| stream | Process (wall) | Process (CPU) | finder, whole run | finder, second half | Process with the "
+      "finder | Feed | analysed/looks/changes |\n|---|---|---|---|---|---|---|---|\n");
   Measure("static interference", one, one);
   Measure("a grating appears half-way", one, two);
   qrx::Stop();

@@ -30,6 +30,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -136,6 +137,25 @@ WaitStatus JoinThread(Thread thread, uint32_t timeoutMs) {
 
 void TerminateThread(Thread thread) {
   if (thread != nullptr) Detach(thread);
+}
+
+void LowerThisThreadPriority(ThreadPriority priority) {
+#ifdef __linux__
+  // A Linux thread has a scheduling policy and a nice value of its own (the
+  // process's id is its main thread's; 0 is the calling thread).
+  constexpr int kLowerNice = 10;
+  const id_t self = static_cast<id_t>(gettid());
+  if (priority == ThreadPriority::Idle) {
+    const sched_param none{};
+    if (sched_setscheduler(0, SCHED_IDLE, &none) == 0) return;
+  }
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, self);
+  const int wanted = priority == ThreadPriority::Idle ? 19 : kLowerNice;
+  if (errno == 0 && nice < wanted) setpriority(PRIO_PROCESS, self, wanted);
+#else
+  (void)priority;
+#endif
 }
 
 void CloseThread(Thread thread) {

@@ -1,5 +1,7 @@
 // The raw Windows calls behind platform_testing.h.
+// windows.h first, in a block of its own: the other system headers need it.
 #include <windows.h>
+
 #include <shlobj.h>
 
 #include <new>

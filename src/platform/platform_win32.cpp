@@ -1,5 +1,7 @@
 // Windows implementation of the platform layer (32- and 64-bit MinGW).
+// windows.h first, in a block of its own: the other system headers need it.
 #include <windows.h>
+
 #include <malloc.h>
 #include <shlobj.h>
 
@@ -69,6 +71,11 @@ void TerminateThread(Thread thread) {
 
 void CloseThread(Thread thread) {
   if (thread != nullptr) ::CloseHandle(ToHandle(thread));
+}
+
+void LowerThisThreadPriority(ThreadPriority priority) {
+  const int wanted = priority == ThreadPriority::Idle ? THREAD_PRIORITY_IDLE : THREAD_PRIORITY_BELOW_NORMAL;
+  if (::GetThreadPriority(::GetCurrentThread()) > wanted) ::SetThreadPriority(::GetCurrentThread(), wanted);
 }
 
 // ---------------------------------------------------------------- events

@@ -14,6 +14,7 @@
 #include "frame_reader.h"
 #include "host_options.h"
 #include "host_platform.h"
+#include "platform/platform.h"
 #include "plugin_module.h"
 #include "priming.h"
 #include "settle.h"
@@ -122,7 +123,9 @@ constexpr size_t kQueuedFrames = 3;
 // are any); `read` is closed at the end of the input, after maxFrames, or
 // on a read error (*status 1).
 void ReadStream(FrameReader& reader, const Options& o, FrameQueue& read, FrameQueue& spare, int* status) {
-  YieldToOtherThreads();
+  // Reading and writing give way to the filter's workers, which wait for
+  // each other at every pass.
+  qrx::platform::LowerThisThreadPriority(qrx::platform::ThreadPriority::Lower);
   std::vector<uint8_t> frame;
   for (long frames = 0; o.maxFrames < 0 || frames < o.maxFrames; ++frames) {
     spare.TryPop(&frame);
@@ -138,7 +141,8 @@ void ReadStream(FrameReader& reader, const Options& o, FrameQueue& read, FrameQu
 // both queues are closed, so that the other threads stop).
 bool WriteStream(FrameWriter& out, const StreamFormat& format, FrameQueue& filtered, FrameQueue& read,
                  FrameQueue& spare) {
-  YieldToOtherThreads();
+  // As reading does (ReadStream).
+  qrx::platform::LowerThisThreadPriority(qrx::platform::ThreadPriority::Lower);
   std::vector<uint8_t> frame;
   while (filtered.Pop(&frame)) {
     format.FlipIfTopDown(&frame);

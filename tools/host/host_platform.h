@@ -1,6 +1,6 @@
 // What the host's commands need from the system beyond loading the module:
 // the executable's folder, a settings file put where the plug-in looks for
-// it, the standard streams, and a background thread's priority.
+// it, and the standard streams.
 #pragma once
 
 #include <cstdio>
@@ -23,10 +23,5 @@ bool CopyFileBytes(const std::string& from, const std::string& to);
 
 bool StderrIsTerminal();
 void SetBinaryMode(std::FILE* stream);
-
-// Lets the calling thread give way to the others when they compete for the
-// processors: for reading and writing frames beside the filter's workers,
-// which wait for each other at every pass.
-void YieldToOtherThreads();
 
 }  // namespace qrxhost

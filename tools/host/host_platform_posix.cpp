@@ -1,6 +1,5 @@
 // The host's system helpers on POSIX.
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,13 +48,5 @@ void CleanUpSettingsFile() {
 bool StderrIsTerminal() { return isatty(2) != 0; }
 
 void SetBinaryMode(std::FILE*) {}
-
-void YieldToOtherThreads() {
-#ifdef __linux__
-  // On Linux a thread has a nice value of its own (the process's id is its
-  // main thread's).
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
-#endif
-}
 
 }  // namespace qrxhost

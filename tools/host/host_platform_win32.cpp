@@ -1,8 +1,7 @@
-// The host's system helpers on Windows.
+// The host's system helpers on Windows (C runtime calls only).
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 
@@ -25,7 +24,5 @@ void CleanUpSettingsFile() {}
 bool StderrIsTerminal() { return _isatty(2) != 0; }
 
 void SetBinaryMode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
-
-void YieldToOtherThreads() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
 
 }  // namespace qrxhost

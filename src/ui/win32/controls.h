@@ -3,7 +3,9 @@
 // the list view, combo box, up-down and tooltip messages by name.
 #pragma once
 
+// windows.h first, in a block of its own: the other system headers need it.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <string>

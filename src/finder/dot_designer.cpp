@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "filter/mask_builder.h"
 #include "platform/math_constants.h"

@@ -4,7 +4,9 @@
 // The error is what the Dot leaves of the pattern over the whole picture
 // (NotchModel) plus what it takes from the picture itself (the frame's
 // spectrum less the pattern, through the notch and the engine's own inverse
-// transform and inverse window). Units: half-widths in cells, strengths and
+// transform and inverse window; for a notch clear of columns 0 and N/2, on
+// every few pixels through SampledInverse, within a per cent or two of all
+// of them). Units: half-widths in cells, strengths and
 // removals in dB, errors as mean squares per pixel in luma levels squared.
 //
 // Promise: the removal it reports is the model's for the pattern at the

@@ -51,10 +51,11 @@ double PeakFinder::Amplitude(double magnitude, double fracQ, double fracK) const
 }
 
 bool PeakFinder::IsMaximum(int32_t q, int32_t k, float level) const {
+  const int32_t rk = static_cast<int32_t>(std::floor(lobeK_)), rq = static_cast<int32_t>(std::floor(lobeQ_));
   // The four next cells first: most cells fail there, and the answer does
   // not depend on the order of the checks.
-  if (At(q, k - 1) >= level || At(q, k + 1) > level || At(q - 1, k) >= level || At(q + 1, k) > level) return false;
-  const int32_t rk = static_cast<int32_t>(std::floor(lobeK_)), rq = static_cast<int32_t>(std::floor(lobeQ_));
+  if (rk >= 1 && (At(q, k - 1) >= level || At(q, k + 1) > level)) return false;
+  if (rq >= 1 && (At(q - 1, k) >= level || At(q + 1, k) > level)) return false;
   for (int32_t dq = -rq; dq <= rq; ++dq)
     for (int32_t dk = -rk; dk <= rk; ++dk) {
       if (dq == 0 && dk == 0) continue;

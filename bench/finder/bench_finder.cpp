@@ -100,6 +100,7 @@ Run Stream(const std::vector<std::vector<uint8_t>>& first, const std::vector<std
   info.pixels = host.data();
   info.channel = reinterpret_cast<qrx::ChannelInfo*>(&channel);
   double feed = 0;
+  const double cpu0 = CpuSeconds();
   const Clock::time_point wall0 = Clock::now();
   for (int f = 0; f < kFrames; ++f) {
     std::memcpy(host.data(), Source(first, second, f).data(), host.size());
@@ -113,6 +114,7 @@ Run Stream(const std::vector<std::vector<uint8_t>>& first, const std::vector<std
   }
   Run r;
   r.wallPerFrame = std::chrono::duration<double>(Clock::now() - wall0).count() / kFrames;
+  r.cpuPerFrame = (CpuSeconds() - cpu0) / kFrames;
   r.feedPerFrame = feed / kFrames;
   return r;
 }
@@ -148,13 +150,6 @@ Run FinderAlone(const std::vector<std::vector<uint8_t>>& first, const std::vecto
   return r;
 }
 
-// Process alone, CPU per frame.
-double ProcessCpu(const std::vector<std::vector<uint8_t>>& first, const std::vector<std::vector<uint8_t>>& second) {
-  const double cpu0 = CpuSeconds();
-  Stream(first, second, false);
-  return (CpuSeconds() - cpu0) / kFrames;
-}
-
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -165,8 +160,9 @@ void Measure(const char* name, const std::vector<std::vector<uint8_t>>& first,
   std::vector<double> wallAlone, cpuAlone, finderCpu, finderHalf, feed, wallWith;
   qrx::LiveFinderStats stats;
   for (int i = 0; i < kRepeats; ++i) {
-    wallAlone.push_back(Stream(first, second, false).wallPerFrame);
-    cpuAlone.push_back(ProcessCpu(first, second));
+    const Run alone = Stream(first, second, false);
+    wallAlone.push_back(alone.wallPerFrame);
+    cpuAlone.push_back(alone.cpuPerFrame);
     const Run finder = FinderAlone(first, second);
     finderCpu.push_back(finder.cpuPerFrame);
     finderHalf.push_back(finder.cpuSecondHalf);

@@ -356,11 +356,6 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
     if (moving) part.left = std::max(part.left, std::fabs(ahead->AmplitudeLeft(removed)));
     return part;
   };
-  auto patternPart = [&](const DotShape& shape) {
-    PatternPart part = amplitudePart(shape);
-    part.energyLeft = model.EnergyLeft(removed);
-    return part;
-  };
   // The error a Dot leaves, from its pattern's part (removed holds its
   // cells), and its removal as a measurement at the pattern's frequency sees
   // it: the pattern left and the picture taken there.
@@ -413,7 +408,8 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
   smallest.shape = DotShape{std::max(1, static_cast<int32_t>(std::lround(lobeK))),
                             std::max(1, static_cast<int32_t>(std::lround(lobeQ))), 2, strength};
   if (!reachesDc(smallest.shape)) {
-    evaluate(&smallest, patternPart(smallest.shape));
+    // Only its picture loss is wanted: the pattern's energy left is not.
+    evaluate(&smallest, amplitudePart(smallest.shape));
     if (lastLoss >= pattern) return DotDesign();
   }
   // Ellipses of the main lobe's proportions, from its size up...

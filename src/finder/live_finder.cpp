@@ -251,10 +251,6 @@ void LiveFinder::Impl::Look(int64_t frame) {
 }
 
 uint32_t LiveFinder::Impl::Run() {
-  // The finder works on what the stream leaves of the processors; its
-  // engines' workers, started from this thread, do too where the platform
-  // passes that on.
-  platform::LowerThisThreadPriority(platform::ThreadPriority::Idle);
   bool look = false;
   int64_t lookFrame = -1;
   while (TakeWork(&mine, &look, &lookFrame)) {

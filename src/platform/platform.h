@@ -39,13 +39,12 @@ Thread StartThread(ThreadProc proc, void* arg);  // nullptr on failure
 WaitStatus JoinThread(Thread thread, uint32_t timeoutMs);
 void TerminateThread(Thread thread);
 void CloseThread(Thread thread);
-// The calling thread gives way to the process's other threads when they
-// compete for the processors: Lower, a smaller share (work a stream waits
-// for, such as reading and writing its frames); Idle, only what they leave
-// (analysis beside the stream). Never raises it. On POSIX the threads it
-// starts afterwards inherit this; on Windows they do not.
-enum class ThreadPriority { Lower, Idle };
-void LowerThisThreadPriority(ThreadPriority priority);
+// The calling thread takes a smaller share of the processors when the
+// process's other threads compete for them (work a stream waits for but
+// that must not hold up its workers, such as reading and writing its
+// frames). Never raises it. On POSIX the threads it starts afterwards
+// inherit this; on Windows they do not.
+void LowerThisThreadPriority();
 
 // ---------------------------------------------------------------- events
 // Manual-reset events: once set, every wait sees them set until reset.

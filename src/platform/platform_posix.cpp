@@ -139,22 +139,15 @@ void TerminateThread(Thread thread) {
   if (thread != nullptr) Detach(thread);
 }
 
-void LowerThisThreadPriority(ThreadPriority priority) {
+void LowerThisThreadPriority() {
 #ifdef __linux__
-  // A Linux thread has a scheduling policy and a nice value of its own (the
-  // process's id is its main thread's; 0 is the calling thread).
+  // A Linux thread has a nice value of its own (the process's id is its
+  // main thread's).
   constexpr int kLowerNice = 10;
   const id_t self = static_cast<id_t>(gettid());
-  if (priority == ThreadPriority::Idle) {
-    const sched_param none{};
-    if (sched_setscheduler(0, SCHED_IDLE, &none) == 0) return;
-  }
   errno = 0;
   const int nice = getpriority(PRIO_PROCESS, self);
-  const int wanted = priority == ThreadPriority::Idle ? 19 : kLowerNice;
-  if (errno == 0 && nice < wanted) setpriority(PRIO_PROCESS, self, wanted);
-#else
-  (void)priority;
+  if (errno == 0 && nice < kLowerNice) setpriority(PRIO_PROCESS, self, kLowerNice);
 #endif
 }
 

@@ -73,9 +73,9 @@ void CloseThread(Thread thread) {
   if (thread != nullptr) ::CloseHandle(ToHandle(thread));
 }
 
-void LowerThisThreadPriority(ThreadPriority priority) {
-  const int wanted = priority == ThreadPriority::Idle ? THREAD_PRIORITY_IDLE : THREAD_PRIORITY_BELOW_NORMAL;
-  if (::GetThreadPriority(::GetCurrentThread()) > wanted) ::SetThreadPriority(::GetCurrentThread(), wanted);
+void LowerThisThreadPriority() {
+  if (::GetThreadPriority(::GetCurrentThread()) > THREAD_PRIORITY_BELOW_NORMAL)
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 
 // ---------------------------------------------------------------- events

@@ -5,7 +5,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #elif defined(__linux__)
-#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -38,12 +37,11 @@ TEST(PlatformThreads, StartRunsAtOnceAndJoins) {
 }
 
 // The thread's own priority as the system reports it: Windows' level, or
-// Linux's nice value (100 for the idle policy); 0 elsewhere.
+// Linux's nice value; 0 elsewhere.
 int OwnPriority() {
 #ifdef _WIN32
   return ::GetThreadPriority(::GetCurrentThread());
 #elif defined(__linux__)
-  if (sched_getscheduler(0) == SCHED_IDLE) return 100;
   return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
 #else
   return 0;
@@ -56,14 +54,13 @@ uint32_t RecordPriority(void* arg) {
 }
 
 struct Lowered {
-  ThreadPriority priority;
   int before = 0, after = 0, child = 0;
 };
 
 uint32_t LowerAndStartChild(void* arg) {
   Lowered* r = static_cast<Lowered*>(arg);
   r->before = OwnPriority();
-  LowerThisThreadPriority(r->priority);
+  LowerThisThreadPriority();
   r->after = OwnPriority();
   Thread child = StartThread(RecordPriority, &r->child);
   if (child != nullptr) {
@@ -73,27 +70,23 @@ uint32_t LowerAndStartChild(void* arg) {
   return 0;
 }
 
-// Lowered on a thread of their own, so that the test's thread keeps its
-// priority; on Linux the threads they start afterwards inherit it.
+// Lowered on a thread of its own, so that the test's thread keeps its
+// priority; on Linux the threads it starts afterwards inherit it.
 TEST(PlatformThreads, LowerThisThreadPriority) {
-  for (ThreadPriority priority : {ThreadPriority::Lower, ThreadPriority::Idle}) {
-    const bool idle = priority == ThreadPriority::Idle;
-    SCOPED_TRACE(idle ? "idle" : "lower");
-    Lowered r{priority};
-    Thread thread = StartThread(LowerAndStartChild, &r);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(JoinThread(thread, kInfinite), WaitStatus::Ok);
-    CloseThread(thread);
+  Lowered r;
+  Thread thread = StartThread(LowerAndStartChild, &r);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(JoinThread(thread, kInfinite), WaitStatus::Ok);
+  CloseThread(thread);
 #ifdef _WIN32
-    EXPECT_EQ(r.before, THREAD_PRIORITY_NORMAL);
-    EXPECT_EQ(r.after, idle ? THREAD_PRIORITY_IDLE : THREAD_PRIORITY_BELOW_NORMAL);
+  EXPECT_EQ(r.before, THREAD_PRIORITY_NORMAL);
+  EXPECT_EQ(r.after, THREAD_PRIORITY_BELOW_NORMAL);
 #elif defined(__linux__)
-    // Nice 10 (or where it was when lower already); the idle policy.
-    EXPECT_EQ(r.after, idle ? 100 : std::max(r.before, 10));
-    EXPECT_EQ(r.child, r.after);
+  // Nice 10, or where it was when lower already.
+  EXPECT_EQ(r.after, std::max(r.before, 10));
+  EXPECT_EQ(r.child, r.after);
 #endif
-    EXPECT_EQ(OwnPriority(), r.before);
-  }
+  EXPECT_EQ(OwnPriority(), r.before);
 }
 
 // Blocks until the event is set. The event is never closed: on POSIX a

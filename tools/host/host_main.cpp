@@ -125,7 +125,7 @@ constexpr size_t kQueuedFrames = 3;
 void ReadStream(FrameReader& reader, const Options& o, FrameQueue& read, FrameQueue& spare, int* status) {
   // Reading and writing give way to the filter's workers, which wait for
   // each other at every pass.
-  qrx::platform::LowerThisThreadPriority(qrx::platform::ThreadPriority::Lower);
+  qrx::platform::LowerThisThreadPriority();
   std::vector<uint8_t> frame;
   for (long frames = 0; o.maxFrames < 0 || frames < o.maxFrames; ++frames) {
     spare.TryPop(&frame);
@@ -142,7 +142,7 @@ void ReadStream(FrameReader& reader, const Options& o, FrameQueue& read, FrameQu
 bool WriteStream(FrameWriter& out, const StreamFormat& format, FrameQueue& filtered, FrameQueue& read,
                  FrameQueue& spare) {
   // As reading does (ReadStream).
-  qrx::platform::LowerThisThreadPriority(qrx::platform::ThreadPriority::Lower);
+  qrx::platform::LowerThisThreadPriority();
   std::vector<uint8_t> frame;
   while (filtered.Pop(&frame)) {
     format.FlipIfTopDown(&frame);

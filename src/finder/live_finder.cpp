@@ -27,9 +27,13 @@ struct LiveFinder::Impl {
     options.looksToDrop = std::max(1, options.looksToDrop);
   }
 
-  // A frame handed from Feed to the finder's thread.
+  // A frame handed from Feed to the finder's thread: its pixels, or its
+  // spectrum (rows x bins complex values, packed).
   struct Slot {
     std::vector<uint8_t> pixels;
+    std::vector<float> spectrum;
+    bool isSpectrum = false;
+    int32_t rows = 0, bins = 0;
     int32_t width = 0, height = 0, fftLine = 0;
     int64_t frame = -1;
     int64_t generation = 0;
@@ -38,6 +42,18 @@ struct LiveFinder::Impl {
 
   static uint32_t ThreadEntry(void* self) { return static_cast<Impl*>(self)->Run(); }
   uint32_t Run();
+  // A fed frame: its number and whether the finder wants it.
+  struct Admission {
+    int64_t frame;
+    bool restart, wanted, lookDue;
+  };
+  // The stream's thread: numbers the frame (a new size or line restarts).
+  Admission Number(int32_t w, int32_t h, int32_t line);
+  // Under the lock: true when the slot is to receive the frame (its payload
+  // is then copied into the slot and Hand called).
+  bool Admit(const Admission& a, bool present);
+  void Hand(const Admission& a);
+  void AddToAverage(const Slot& s, bool keep);
   void Restart(const Slot& slot);
   void Look(int64_t frame);
   bool TakeWork(Slot* slot, bool* look, int64_t* lookFrame);
@@ -99,54 +115,89 @@ LiveFinder::~LiveFinder() {
 
 bool LiveFinder::IsUsable() const { return impl_->thread != nullptr; }
 
-int64_t LiveFinder::Feed(const uint8_t* work, int32_t width, int32_t height, int32_t fftLine) {
-  Impl& s = *impl_;
-  const int64_t frame = s.nextFrame++;
-  const bool restart = frame == 0 || width != s.width || height != s.height || fftLine != s.fftLine;
-  if (restart) {
-    s.width = width;
-    s.height = height;
-    s.fftLine = fftLine;
-    ++s.generation;
-    s.sinceRestart = 0;
-    s.lookOwed = false;
+LiveFinder::Impl::Admission LiveFinder::Impl::Number(int32_t w, int32_t h, int32_t line) {
+  Admission a;
+  a.frame = nextFrame++;
+  a.restart = a.frame == 0 || w != width || h != height || line != fftLine;
+  if (a.restart) {
+    width = w;
+    height = h;
+    fftLine = line;
+    ++generation;
+    sinceRestart = 0;
+    lookOwed = false;
   }
-  const int64_t index = s.sinceRestart++;
-  const bool wanted = index % s.options.analyseEvery == 0;
+  const int64_t index = sinceRestart++;
+  a.wanted = index % options.analyseEvery == 0 && w > 0 && h > 0;
   // Looks fall on analysed frames, the first after two of them.
-  const bool lookDue = wanted && (index + s.options.analyseEvery) % s.options.lookEvery == 0;
-  platform::ScopedLock hold(s.lock);
-  ++s.stats.framesFed;
-  s.newestFed = frame;
-  if (restart) s.restartFrame = frame;
-  if (!wanted || work == nullptr || width <= 0 || height <= 0) return frame;
-  if (s.slotFull && s.options.waitForFinder && s.thread != nullptr) {
-    while (s.slotFull && !s.stop) {
-      s.lock.Leave();
+  a.lookDue = a.wanted && (index + options.analyseEvery) % options.lookEvery == 0;
+  return a;
+}
+
+bool LiveFinder::Impl::Admit(const Admission& a, bool present) {
+  ++stats.framesFed;
+  newestFed = a.frame;
+  if (a.restart) restartFrame = a.frame;
+  if (!a.wanted || !present) return false;
+  if (slotFull && options.waitForFinder && thread != nullptr) {
+    while (slotFull && !stop) {
+      lock.Leave();
       platform::Sleep(kPollMs);
-      s.lock.Enter();
+      lock.Enter();
     }
   }
-  if (s.slotFull) {
-    ++s.stats.framesPassed;
-    s.lookOwed |= lookDue;
-    return frame;
+  if (slotFull) {
+    ++stats.framesPassed;
+    lookOwed |= a.lookDue;
+    return false;
   }
   // The slot is the stream's while it is empty: the copy needs no lock, but
   // it is short, and holding it keeps the rule simple.
+  return true;
+}
+
+void LiveFinder::Impl::Hand(const Admission& a) {
+  slot.width = width;
+  slot.height = height;
+  slot.fftLine = fftLine;
+  slot.frame = a.frame;
+  slot.generation = generation;
+  slot.look = a.lookDue || lookOwed;
+  lookOwed = false;
+  slotFull = true;
+  platform::SetEvent(wake);
+}
+
+int64_t LiveFinder::Feed(const uint8_t* work, int32_t width, int32_t height, int32_t fftLine) {
+  Impl& s = *impl_;
+  const Impl::Admission a = s.Number(width, height, fftLine);
+  platform::ScopedLock hold(s.lock);
+  if (!s.Admit(a, work != nullptr)) return a.frame;
   const size_t bytes = static_cast<size_t>(width) * height * 2;
   s.slot.pixels.resize(bytes);
   std::memcpy(s.slot.pixels.data(), work, bytes);
-  s.slot.width = width;
-  s.slot.height = height;
-  s.slot.fftLine = fftLine;
-  s.slot.frame = frame;
-  s.slot.generation = s.generation;
-  s.slot.look = lookDue || s.lookOwed;
-  s.lookOwed = false;
-  s.slotFull = true;
-  platform::SetEvent(s.wake);
-  return frame;
+  s.slot.isSpectrum = false;
+  s.Hand(a);
+  return a.frame;
+}
+
+int64_t LiveFinder::FeedSpectrum(const FrameSpectrum& spectrum, int32_t width, int32_t height, int32_t fftLine) {
+  Impl& s = *impl_;
+  const Impl::Admission a = s.Number(width, height, fftLine);
+  const bool present =
+      spectrum.values != nullptr && spectrum.rows > 0 && spectrum.bins > 0 && spectrum.pitch >= spectrum.bins;
+  platform::ScopedLock hold(s.lock);
+  if (!s.Admit(a, present)) return a.frame;
+  const size_t row = static_cast<size_t>(spectrum.bins) * 2;
+  s.slot.spectrum.resize(row * spectrum.rows);
+  for (int32_t q = 0; q < spectrum.rows; ++q)
+    std::memcpy(&s.slot.spectrum[row * q], spectrum.values + static_cast<size_t>(q) * spectrum.pitch * 2,
+                row * sizeof(float));
+  s.slot.rows = spectrum.rows;
+  s.slot.bins = spectrum.bins;
+  s.slot.isSpectrum = true;
+  s.Hand(a);
+  return a.frame;
 }
 
 bool LiveFinder::Poll(LiveFinderUpdate* update) {
@@ -250,6 +301,18 @@ void LiveFinder::Impl::Look(int64_t frame) {
   lookedThrough.store(std::max(lookedThrough.load(std::memory_order_relaxed), frame), std::memory_order_release);
 }
 
+void LiveFinder::Impl::AddToAverage(const Slot& s, bool keep) {
+  if (!s.isSpectrum) {
+    average->Add(s.pixels.data(), keep);
+  } else if (s.rows == average->Rows() && s.bins == average->Bins()) {
+    average->AddSpectrum(s.spectrum.data(), s.bins, keep);
+  } else {
+    return;  // not this engine's spectrum
+  }
+  platform::ScopedLock hold(lock);
+  ++stats.framesAnalysed;
+}
+
 uint32_t LiveFinder::Impl::Run() {
   bool look = false;
   int64_t lookFrame = -1;
@@ -258,9 +321,7 @@ uint32_t LiveFinder::Impl::Run() {
       if (mine.generation != myGeneration) Restart(mine);
       if (average != nullptr && average->IsUsable()) {
         // The complex spectrum only of a frame that is looked at (or may be).
-        average->Add(mine.pixels.data(), mine.look || look);
-        platform::ScopedLock hold(lock);
-        ++stats.framesAnalysed;
+        AddToAverage(mine, mine.look || look);
       }
       if (mine.look) Look(mine.frame);
     }

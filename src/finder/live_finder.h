@@ -47,6 +47,15 @@ struct LiveFinderUpdate {
   FilterList filters;
 };
 
+// A frame's spectrum as the filter's own engine left it after the forward
+// transform, before its clip and mask: rows x bins complex values (re, im
+// floats), pitch complex values from one row to the next. The finder's
+// average takes it in place of a transform of its own.
+struct FrameSpectrum {
+  const float* values = nullptr;
+  int32_t rows = 0, bins = 0, pitch = 0;
+};
+
 // What the finder did so far (for logs, tests and benchmarks).
 struct LiveFinderStats {
   int64_t framesFed = 0;
@@ -75,6 +84,12 @@ class LiveFinder {
   // list is handed out from this frame on. A size the filter refuses is
   // passed by (no filters for it). Returns the frame's number.
   int64_t Feed(const uint8_t* work, int32_t width, int32_t height, int32_t fftLine);
+  // The same frame by its spectrum, for a stream that transforms it anyway
+  // (it is then not transformed twice); copied only when the finder wants
+  // the frame. Frames fed either way count alike and may alternate. A
+  // spectrum whose sizes are not those of the finder's engine for this
+  // frame size and FFT line is passed by.
+  int64_t FeedSpectrum(const FrameSpectrum& spectrum, int32_t width, int32_t height, int32_t fftLine);
 
   // Any thread; never waits for the finder's work. True when a change is
   // ready: update receives the oldest one not yet taken. Changes come out in

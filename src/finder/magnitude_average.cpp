@@ -49,13 +49,17 @@ void MagnitudeAverage::Add(const uint8_t* frame, bool keepSpectrum) {
   }
   lines_->Forward(work, engine_->Spectrum(), engine_->Pitch(), engine_->Window());
   engine_->Transform(+1);
+  AddSpectrum(engine_->Spectrum(), engine_->Pitch(), keepSpectrum);
+}
+
+void MagnitudeAverage::AddSpectrum(const float* s, int32_t pitch, bool keepSpectrum) {
+  if (!IsUsable()) return;
   ++frames_;
   // The newest frame weighs 1/n: a plain mean, or a running one once n
   // stops growing at the memory.
   const int64_t n = memory_ > 0 ? std::min<int64_t>(frames_, memory_) : frames_;
   const float weight = static_cast<float>(1.0 / static_cast<double>(n));
-  const float* s = engine_->Spectrum();
-  const int32_t rows = engine_->Rows(), bins = engine_->Bins(), pitch = engine_->Pitch();
+  const int32_t rows = engine_->Rows(), bins = engine_->Bins();
   for (int32_t q = 0; q < rows; ++q) {
     const float* row = s + static_cast<size_t>(q) * pitch * 2;
     float* mean = &mean_[static_cast<size_t>(q) * bins];

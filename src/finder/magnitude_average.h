@@ -37,6 +37,11 @@ class MagnitudeAverage {
   // keepSpectrum: keep this frame's complex spectrum as Newest() (a live
   // finder keeps only the frames it looks at).
   void Add(const uint8_t* frame, bool keepSpectrum = true);
+  // The same for a frame whose spectrum was already computed by an engine
+  // of the same sizes, window and FFT line (the filter's own, before its
+  // clip and mask): Rows() rows of Bins() complex values (re, im floats),
+  // pitch complex values apart.
+  void AddSpectrum(const float* spectrum, int32_t pitch, bool keepSpectrum = true);
   int64_t Frames() const { return frames_; }
 
   // Mean |S[q][k]|, Rows() x Bins(); all zero before the first frame.

@@ -3,14 +3,15 @@
 // builder and waits for that mask before the frame leaves, so a change is
 // followed from the next frame with no frame filtered by a stale or neutral
 // mask. A fixed source holds the list of the module's parameters; a live
-// one (an interference finder) sees every frame and may change its list
-// between frames.
+// one (an interference finder) sees every frame, or the spectrum the
+// pipeline computes of it, and may change its list between frames.
 #pragma once
 
 #include <cstdint>
 #include <utility>
 
 #include "filter/filter_list.h"
+#include "plugin/frame_pipeline.h"
 
 namespace qrx {
 
@@ -25,6 +26,9 @@ class FilterListSource {
   // before it is filtered. What a live source makes of it shows in the
   // version it reports for the next frame.
   virtual void Observe(const uint8_t* work, int32_t width, int32_t height) {}
+  // For the frames the stream filters, in place of Observe: what the
+  // pipeline shows their spectrum to (null: Observe sees them too).
+  virtual SpectrumObserver* Analyser() { return nullptr; }
 };
 
 // The list of the module's parameters: it changes only when Set is called.

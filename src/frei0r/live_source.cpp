@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "transform/fft_engine.h"
+
 namespace qrx {
 
 void LiveListSource::SetBase(FilterList&& base, int32_t fftLine) {
@@ -19,7 +21,21 @@ bool LiveListSource::CopyList(FilterList* list) const {
 
 void LiveListSource::Observe(const uint8_t* work, int32_t width, int32_t height) {
   finder_.Feed(work, width, height, fftLine_);
-  // Only the newest change counts: the stream follows it from the next frame.
+  TakeChanges();
+}
+
+void LiveListSource::ObserveSpectrum(const FftEngine& engine) {
+  FrameSpectrum spectrum;
+  spectrum.values = engine.Spectrum();
+  spectrum.rows = engine.Rows();
+  spectrum.bins = engine.Bins();
+  spectrum.pitch = engine.Pitch();
+  finder_.FeedSpectrum(spectrum, width_, height_, fftLine_);
+  TakeChanges();
+}
+
+void LiveListSource::TakeChanges() {
+  // The stream follows the newest change from the next frame.
   LiveFinderUpdate update;
   bool changed = false;
   while (finder_.Poll(&update)) {

@@ -89,7 +89,8 @@ void StreamFilter::Reconfigure() {
     listVersion_ = 0;
   }
   if (parameters_.autoFind) {
-    if (liveSource_ == nullptr) liveSource_.reset(new (std::nothrow) LiveListSource());
+    if (liveSource_ == nullptr)
+      liveSource_.reset(new (std::nothrow) LiveListSource(static_cast<int32_t>(width_), static_cast<int32_t>(height_)));
     if (liveSource_ == nullptr || !liveSource_->IsUsable()) {
       liveSource_.reset();
       ReportLine("cannot start the interference finder" + unchanged);
@@ -124,10 +125,13 @@ void StreamFilter::Update(const uint8_t* in, uint8_t* out) {
   }
   const size_t pixels = static_cast<size_t>(width_) * height_;
   BgraToLumaPairs(in, work_, pixels);
-  source_->Observe(work_, static_cast<int32_t>(width_), static_cast<int32_t>(height_));
   // Until the finder has found something the frames leave as they came,
-  // not resampled through a neutral mask.
-  if (source_ == liveSource_.get() && filters_.Count() == 0) {
+  // not resampled through a neutral mask; it sees their pixels then, and
+  // the spectra of the frames that are filtered.
+  const bool pass = source_ == liveSource_.get() && filters_.Count() == 0;
+  SpectrumObserver* analyser = pass ? nullptr : source_->Analyser();
+  if (analyser == nullptr) source_->Observe(work_, static_cast<int32_t>(width_), static_cast<int32_t>(height_));
+  if (pass) {
     PassUnchanged(in, out);
     return;
   }
@@ -137,7 +141,7 @@ void StreamFilter::Update(const uint8_t* in, uint8_t* out) {
     ReportLine("the mask of the new filters was not ready after " + std::to_string(kMaskWaitMs / 1000) +
                " s; this frame had the previous one");
   }
-  pipeline_.Analyse(work_, filters_, true);
+  pipeline_.Analyse(work_, filters_, true, analyser);
   pipeline_.Synthesise(work_, 0);
   ApplyLumaPairsToBgra(work_, in, out, pixels);
 }

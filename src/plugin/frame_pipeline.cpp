@@ -149,11 +149,12 @@ bool FramePipeline::WaitForMask(uint32_t timeoutMs) const {
   return true;
 }
 
-void FramePipeline::Analyse(const uint8_t* work, const FilterList& filters, bool filtering) {
+void FramePipeline::Analyse(const uint8_t* work, const FilterList& filters, bool filtering,
+                            SpectrumObserver* observer) {
   FrameAccess frame;
   // Read only: the forward pass has no conversion to write anything back.
   frame.work = const_cast<uint8_t*>(work);
-  AnalyseFrame(frame, filters, filtering);
+  AnalyseFrame(frame, filters, filtering, false, observer);
 }
 
 float FramePipeline::Synthesise(uint8_t* work, int32_t demo) {
@@ -162,10 +163,12 @@ float FramePipeline::Synthesise(uint8_t* work, int32_t demo) {
   return Inverse(frame, demo, false, 0);
 }
 
-void FramePipeline::AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater) {
+void FramePipeline::AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater,
+                                 SpectrumObserver* observer) {
   maskPending_ = false;
   rows_->Prepare(frame, 0, false, 0);
   engine->Transform(+1, rows_);
+  if (observer != nullptr) observer->ObserveSpectrum(*engine);
   if (!filtering) return;
   AdaptiveClip(filters, engine);
   if (maskLater) {

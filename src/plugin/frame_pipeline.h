@@ -33,6 +33,18 @@ struct FrameAccess {
   LineConversion fromWorking = nullptr;
 };
 
+// Sees each frame's spectrum between the forward transform and the clip
+// and mask: an analyser that shares the filter's transform instead of
+// computing its own. Called on the frame's thread; it must not keep the
+// pointer.
+class SpectrumObserver {
+ public:
+  virtual void ObserveSpectrum(const FftEngine& engine) = 0;
+
+ protected:
+  ~SpectrumObserver() = default;
+};
+
 class FramePipeline {
  public:
   FramePipeline();
@@ -61,8 +73,9 @@ class FramePipeline {
 
   // A working-layout frame into the engine's spectrum (windowed rows,
   // forward transform); with filtering, the adaptive clip of the list's
-  // strength-0 Dots and the mask are applied.
-  void Analyse(const uint8_t* work, const FilterList& filters, bool filtering);
+  // strength-0 Dots and the mask are applied. An observer, when given, sees
+  // the spectrum before they are (AnalyseFrame's likewise).
+  void Analyse(const uint8_t* work, const FilterList& filters, bool filtering, SpectrumObserver* observer = nullptr);
   // The spectrum back into the frame's luma: inverse transform, unwindowed,
   // rows 0 .. H/2-1 only when demo is 1. Returns the gain of the mask that
   // was applied.
@@ -78,7 +91,8 @@ class FramePipeline {
   // on the way into the next SynthesiseFrame's inverse transform (the same
   // products, one pass less over the spectrum): for callers that do not
   // look at the spectrum in between.
-  void AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater = false);
+  void AnalyseFrame(const FrameAccess& frame, const FilterList& filters, bool filtering, bool maskLater = false,
+                    SpectrumObserver* observer = nullptr);
   float SynthesiseFrame(const FrameAccess& frame, int32_t demo, uint32_t markColour);
 
   LineTransform* lineTransform = nullptr;

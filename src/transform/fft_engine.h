@@ -121,6 +121,7 @@ class FftEngine {
   int32_t ColRateKHz() const { return colRateKHz_; }
   float WindowSum() const { return windowSum_; }
   float* Spectrum() { return spectrum_; }  // M x pitch complex = 2*M*pitch floats
+  const float* Spectrum() const { return spectrum_; }
   const float* Display() const { return display_; }
   const float* Window() const { return window_; }                // H x L
   const float* InverseWindow() const { return inverseWindow_; }  // H x L

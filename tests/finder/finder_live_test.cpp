@@ -7,12 +7,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "filter/filter_list.h"
 #include "finder/live_finder.h"
 #include "finder_test_support.h"
+#include "plugin/frame_pipeline.h"
+#include "transform/fft_engine.h"
 
 namespace {
 
@@ -24,6 +27,7 @@ struct Change {
   int64_t frame;
   int32_t filters;
   std::vector<int32_t> fx;  // kHz
+  bool operator==(const Change& o) const { return frame == o.frame && filters == o.filters && fx == o.fx; }
 };
 
 // Horizontal kHz per bin of the frequency scale, at every FFT line.
@@ -41,15 +45,42 @@ bool HasDotAt(const Change& c, double column) {
   return false;
 }
 
+// Hands the filter's spectrum of each frame to the finder, as a stream
+// that filters does.
+class SpectrumFeed final : public qrx::SpectrumObserver {
+ public:
+  explicit SpectrumFeed(qrx::LiveFinder* finder) : finder_(finder) {}
+  void ObserveSpectrum(const qrx::FftEngine& engine) override {
+    finder_->FeedSpectrum(qrx::FrameSpectrum{engine.Spectrum(), engine.Rows(), engine.Bins(), engine.Pitch()},
+                          qrx::test::kWidth, qrx::test::kHeight, qrx::test::kFftLine);
+  }
+
+ private:
+  qrx::LiveFinder* finder_;
+};
+
 // Feeds the frames (the picture moving, the gratings of each frame) and
-// collects the changes, after a last look at the end.
-std::vector<Change> Stream(qrx::LiveFinder* finder, int32_t frames, std::vector<Grating> (*gratingsAt)(int32_t frame)) {
+// collects the changes, after a last look at the end. From frame
+// spectraFrom on, the finder gets the filter pipeline's spectra instead of
+// the pixels.
+std::vector<Change> Stream(qrx::LiveFinder* finder, int32_t frames, std::vector<Grating> (*gratingsAt)(int32_t frame),
+                           int32_t spectraFrom = std::numeric_limits<int32_t>::max()) {
+  qrx::FramePipeline pipeline;
+  if (spectraFrom < frames) {
+    EXPECT_TRUE(
+        pipeline.Create(qrx::FrameFormatRecord{qrx::test::kWidth, qrx::test::kHeight, 0, 0}, qrx::test::kFftLine));
+  }
+  SpectrumFeed feed(finder);
   std::vector<Change> changes;
   for (int32_t f = 0; f < frames; ++f) {
     std::vector<double> luma = qrx::test::Picture(4 * f % qrx::test::kWidth);
     for (const Grating& g : gratingsAt(f)) qrx::test::AddGrating(&luma, g);
     const std::vector<uint8_t> frame = qrx::test::Frame(luma);
-    finder->Feed(frame.data(), qrx::test::kWidth, qrx::test::kHeight, qrx::test::kFftLine);
+    if (f >= spectraFrom) {
+      pipeline.Analyse(frame.data(), qrx::FilterList(), false, &feed);
+    } else {
+      finder->Feed(frame.data(), qrx::test::kWidth, qrx::test::kHeight, qrx::test::kFftLine);
+    }
   }
   finder->LookNow();
   EXPECT_TRUE(finder->WaitForLook(frames - 1, 60000));
@@ -81,35 +112,47 @@ std::vector<Grating> Scenario(int32_t f) {
   return {Grating{column, 70.4 * kScale, 10.0, 0.1 * f}};
 }
 
+// Fed the pixels, or from the move on the filter's spectra (as a stream
+// feeds it once it filters): the same changes either way.
 TEST(LiveFinder, FollowsInterferenceThatAppearsMovesAndGoes) {
-  qrx::LiveFinder finder(FileOptions());
-  ASSERT_TRUE(finder.IsUsable());
-  const std::vector<Change> changes = Stream(&finder, kFrames, Scenario);
-  // Appeared: one Dot within a second. Moved: a Dot on the new place within
-  // a second (the old one goes when it is no longer seen, at once or a look
-  // later). Gone: an empty list within a second.
-  ASSERT_GE(changes.size(), 3u);
-  ASSERT_LE(changes.size(), 4u);
-  EXPECT_GE(changes.front().frame, kAppear);
-  EXPECT_LE(changes.front().frame, kAppear + kSecond);
-  EXPECT_EQ(changes.front().filters, 1);
-  EXPECT_TRUE(HasDotAt(changes.front(), 90.3 * kScale));
-  EXPECT_GE(changes[1].frame, kMove);
-  EXPECT_LE(changes[1].frame, kMove + kSecond);
-  EXPECT_TRUE(HasDotAt(changes[1], 130.5 * kScale));
-  const Change& settled = changes[changes.size() - 2];
-  EXPECT_LE(settled.frame, kMove + kSecond);
-  EXPECT_EQ(settled.filters, 1);
-  EXPECT_TRUE(HasDotAt(settled, 130.5 * kScale));
-  EXPECT_GE(changes.back().frame, kGone);
-  EXPECT_LE(changes.back().frame, kGone + kSecond);
-  EXPECT_EQ(changes.back().filters, 0);
-  for (const Change& c : changes)
-    std::printf("  change at frame %lld: %d filters\n", static_cast<long long>(c.frame), c.filters);
-  const qrx::LiveFinderStats stats = finder.Stats();
-  EXPECT_EQ(stats.framesFed, kFrames);
-  EXPECT_EQ(stats.framesPassed, 0);
-  EXPECT_EQ(stats.changes, static_cast<int64_t>(changes.size()));
+  std::vector<Change> fromPixels;
+  for (const int32_t spectraFrom : {kFrames, kMove}) {
+    SCOPED_TRACE(spectraFrom == kFrames ? "pixels" : "spectra from the move on");
+    qrx::LiveFinder finder(FileOptions());
+    ASSERT_TRUE(finder.IsUsable());
+    const std::vector<Change> changes = Stream(&finder, kFrames, Scenario, spectraFrom);
+    // Appeared: one Dot within a second. Moved: a Dot on the new place
+    // within a second (the old one goes when it is no longer seen, at once
+    // or a look later). Gone: an empty list within a second.
+    ASSERT_GE(changes.size(), 3u);
+    ASSERT_LE(changes.size(), 4u);
+    EXPECT_GE(changes.front().frame, kAppear);
+    EXPECT_LE(changes.front().frame, kAppear + kSecond);
+    EXPECT_EQ(changes.front().filters, 1);
+    EXPECT_TRUE(HasDotAt(changes.front(), 90.3 * kScale));
+    EXPECT_GE(changes[1].frame, kMove);
+    EXPECT_LE(changes[1].frame, kMove + kSecond);
+    EXPECT_TRUE(HasDotAt(changes[1], 130.5 * kScale));
+    const Change& settled = changes[changes.size() - 2];
+    EXPECT_LE(settled.frame, kMove + kSecond);
+    EXPECT_EQ(settled.filters, 1);
+    EXPECT_TRUE(HasDotAt(settled, 130.5 * kScale));
+    EXPECT_GE(changes.back().frame, kGone);
+    EXPECT_LE(changes.back().frame, kGone + kSecond);
+    EXPECT_EQ(changes.back().filters, 0);
+    for (const Change& c : changes)
+      std::printf("  change at frame %lld: %d filters\n", static_cast<long long>(c.frame), c.filters);
+    const qrx::LiveFinderStats stats = finder.Stats();
+    EXPECT_EQ(stats.framesFed, kFrames);
+    EXPECT_EQ(stats.framesPassed, 0);
+    EXPECT_EQ(stats.framesAnalysed, (kFrames + 7) / 8);
+    EXPECT_EQ(stats.changes, static_cast<int64_t>(changes.size()));
+    if (fromPixels.empty()) {
+      fromPixels = changes;
+    } else {
+      EXPECT_TRUE(changes == fromPixels);
+    }
+  }
 }
 
 // Static interference, two gratings, one weak, under a moving picture: one

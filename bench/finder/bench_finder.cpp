@@ -1,16 +1,22 @@
 // The live finder's cost per frame against Process, in one run: a 720 x 576
 // stream (FFTLine 512, the plug-in's benchmark filters) goes through the
-// plug-in's Process alone, then through the finder alone (every frame fed,
-// the finder waited for, so that it analyses and looks at exactly the
-// frames it asks for), then through both as a live stream runs them. The
-// finder's cost per frame is the process's CPU time in the finder-alone run
-// (its own thread and its engines' workers; the frame copies timed apart
-// and taken off) divided by the frames; beside it, how much longer Process
-// takes per frame with the finder running next to it, and the Feed call's
-// own time on the frame's thread. Two streams of 20 s: static interference
-// (one grating; its second half is the settled finder's steady cost) and a
-// stream in which a second grating appears half-way (its second half holds
-// the look that designs a new Dot).
+// plug-in's Process alone, then through the finder alone, every frame fed
+// and the finder waited for, so that it analyses and looks at exactly the
+// frames it asks for. It is fed as the frei0r module feeds it: the pixels
+// until it has found something, then the spectra the filter's own pipeline
+// computes of the frames it filters (taken here from the pipeline
+// beforehand, so that only the finder's work is timed); and, apart, the
+// pixels all along (a stream that filters nothing passes its frames
+// unchanged, and the finder transforms them itself). The finder's cost per
+// frame is the process's CPU time in a finder-alone run (its own thread
+// and its engines' workers; Feed's copies included, the benchmark's own
+// frame copies timed apart and taken off) divided by the frames. Beside
+// it: how much longer a filtering stream (the pipeline's passes, as the
+// frei0r module runs them) takes per frame with the finder fed its spectra,
+// and FeedSpectrum's own time on the frame's thread. Two streams of 20 s:
+// static interference (one grating; its second half is the settled
+// finder's steady cost) and a stream in which a second grating appears
+// half-way (its second half holds the look that designs a new Dot).
 // Each run is repeated; the medians are printed with the machine's load.
 #include <algorithm>
 #include <chrono>
@@ -18,12 +24,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "bench_stream.h"
+#include "filter/filter_list.h"
 #include "finder/live_finder.h"
 #include "platform/math_constants.h"
+#include "plugin/frame_pipeline.h"
 #include "plugin/plugin_state.h"
+#include "transform/fft_engine.h"
 
 namespace {
 
@@ -75,6 +86,48 @@ std::vector<std::vector<uint8_t>> MakeFrames(bool second) {
   return frames;
 }
 
+using Frames = std::vector<std::vector<uint8_t>>;
+
+// A frame's spectrum as the pipeline computed it, rows x bins packed.
+struct Spectrum {
+  std::vector<float> values;
+  int32_t rows = 0, bins = 0;
+  qrx::FrameSpectrum View() const { return qrx::FrameSpectrum{values.data(), rows, bins, bins}; }
+};
+
+class SpectrumCopy final : public qrx::SpectrumObserver {
+ public:
+  explicit SpectrumCopy(Spectrum* to) : to_(to) {}
+  void ObserveSpectrum(const qrx::FftEngine& e) override {
+    to_->rows = e.Rows();
+    to_->bins = e.Bins();
+    to_->values.resize(static_cast<size_t>(e.Rows()) * e.Bins() * 2);
+    for (int32_t q = 0; q < e.Rows(); ++q)
+      std::memcpy(&to_->values[static_cast<size_t>(q) * e.Bins() * 2], e.Spectrum() + static_cast<size_t>(q) * e.Pitch() * 2,
+                  static_cast<size_t>(e.Bins()) * 2 * sizeof(float));
+  }
+
+ private:
+  Spectrum* to_;
+};
+
+// Hands the spectrum of each filtered frame to a live finder, as the frei0r
+// module does, timing the call.
+class FinderFeed final : public qrx::SpectrumObserver {
+ public:
+  explicit FinderFeed(qrx::LiveFinder* finder) : finder_(finder) {}
+  void ObserveSpectrum(const qrx::FftEngine& e) override {
+    const Clock::time_point t0 = Clock::now();
+    finder_->FeedSpectrum(qrx::FrameSpectrum{e.Spectrum(), e.Rows(), e.Bins(), e.Pitch()}, qrx::bench::kWidth,
+                          qrx::bench::kHeight, 512);
+    seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+  }
+  double seconds = 0;
+
+ private:
+  qrx::LiveFinder* finder_;
+};
+
 struct Run {
   double cpuPerFrame = 0, wallPerFrame = 0, feedPerFrame = 0;
   double cpuSecondHalf = 0;  // per frame, the stream's second half
@@ -83,45 +136,57 @@ struct Run {
 
 double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
-const std::vector<uint8_t>& Source(const std::vector<std::vector<uint8_t>>& first,
-                                   const std::vector<std::vector<uint8_t>>& second, int f) {
+template <typename T>
+const T& Source(const std::vector<T>& first, const std::vector<T>& second, int f) {
   return (f < kFrames / 2 ? first : second)[static_cast<size_t>(f % kPictures)];
 }
 
-// The stream through Process, and through a live finder beside it when
-// given (as a live stream runs it: Feed never waits).
-Run Stream(const std::vector<std::vector<uint8_t>>& first, const std::vector<std::vector<uint8_t>>& second,
-           bool withFinder) {
-  std::unique_ptr<qrx::LiveFinder> finder;
-  if (withFinder) finder = std::make_unique<qrx::LiveFinder>(qrx::LiveFinderOptions());
+// The stream through the plug-in's Process.
+Run Process(const Frames& first, const Frames& second) {
   std::vector<uint8_t> host(first[0].size());
   qrx::bench::Channel channel;
   qrx::FrameInfo info = {};
   info.pixels = host.data();
   info.channel = reinterpret_cast<qrx::ChannelInfo*>(&channel);
-  double feed = 0;
   const double cpu0 = CpuSeconds();
   const Clock::time_point wall0 = Clock::now();
   for (int f = 0; f < kFrames; ++f) {
     std::memcpy(host.data(), Source(first, second, f).data(), host.size());
-    if (finder) {
-      // The frame as the consumer sees it, before Process filters it.
-      const Clock::time_point t0 = Clock::now();
-      finder->Feed(host.data(), qrx::bench::kWidth, qrx::bench::kHeight, 512);
-      feed += std::chrono::duration<double>(Clock::now() - t0).count();
-    }
     qrx::Process(&info);
   }
   Run r;
   r.wallPerFrame = std::chrono::duration<double>(Clock::now() - wall0).count() / kFrames;
   r.cpuPerFrame = (CpuSeconds() - cpu0) / kFrames;
-  r.feedPerFrame = feed / kFrames;
+  return r;
+}
+
+// The stream through the pipeline's passes with the benchmark's filters,
+// as the frei0r module filters it, and a live finder fed the spectra when
+// given (as a live stream runs it: Feed never waits).
+Run Filtering(qrx::FramePipeline& pipeline, const qrx::FilterList& filters, const Frames& first, const Frames& second,
+              bool withFinder) {
+  std::unique_ptr<qrx::LiveFinder> finder;
+  if (withFinder) finder = std::make_unique<qrx::LiveFinder>(qrx::LiveFinderOptions());
+  FinderFeed feed(finder.get());
+  std::vector<uint8_t> work(first[0].size());
+  const Clock::time_point wall0 = Clock::now();
+  for (int f = 0; f < kFrames; ++f) {
+    std::memcpy(work.data(), Source(first, second, f).data(), work.size());
+    pipeline.Analyse(work.data(), filters, true, finder ? &feed : nullptr);
+    pipeline.Synthesise(work.data(), 0);
+  }
+  Run r;
+  r.wallPerFrame = std::chrono::duration<double>(Clock::now() - wall0).count() / kFrames;
+  r.feedPerFrame = feed.seconds / kFrames;
   return r;
 }
 
 // The finder alone: CPU per frame over the whole stream and its second
 // half, the frame copies (timed in a run without the finder) taken off.
-Run FinderAlone(const std::vector<std::vector<uint8_t>>& first, const std::vector<std::vector<uint8_t>>& second) {
+// With spectra, a frame goes in by its spectrum once the finder has handed
+// out a list, by its pixels before.
+Run FinderAlone(const Frames& first, const Frames& second, const std::vector<Spectrum>& firstSpectra,
+                const std::vector<Spectrum>& secondSpectra, bool spectra) {
   std::vector<uint8_t> host(first[0].size());
   double copies = CpuSeconds();
   for (int f = 0; f < kFrames; ++f) std::memcpy(host.data(), Source(first, second, f).data(), host.size());
@@ -129,6 +194,7 @@ Run FinderAlone(const std::vector<std::vector<uint8_t>>& first, const std::vecto
   qrx::LiveFinderOptions options;
   options.waitForFinder = true;
   qrx::LiveFinder finder(options);
+  bool filtering = false;
   const double cpu0 = CpuSeconds();
   double cpuHalf = cpu0;
   for (int f = 0; f < kFrames; ++f) {
@@ -137,8 +203,15 @@ Run FinderAlone(const std::vector<std::vector<uint8_t>>& first, const std::vecto
       finder.WaitForLook(f - 1 - (f - 1) % options.lookEvery, 60000);
       cpuHalf = CpuSeconds();
     }
-    std::memcpy(host.data(), Source(first, second, f).data(), host.size());
-    finder.Feed(host.data(), qrx::bench::kWidth, qrx::bench::kHeight, 512);
+    if (filtering) {
+      finder.FeedSpectrum(Source(firstSpectra, secondSpectra, f).View(), qrx::bench::kWidth, qrx::bench::kHeight,
+                          512);
+    } else {
+      std::memcpy(host.data(), Source(first, second, f).data(), host.size());
+      finder.Feed(host.data(), qrx::bench::kWidth, qrx::bench::kHeight, 512);
+    }
+    qrx::LiveFinderUpdate u;
+    while (spectra && finder.Poll(&u)) filtering = u.filters.Count() > 0;
   }
   finder.LookNow();
   finder.WaitForLook(kFrames - 1, 60000);
@@ -155,32 +228,60 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-void Measure(const char* name, const std::vector<std::vector<uint8_t>>& first,
-             const std::vector<std::vector<uint8_t>>& second) {
-  std::vector<double> wallAlone, cpuAlone, finderCpu, finderHalf, feed, wallWith;
+std::vector<Spectrum> SpectraOf(qrx::FramePipeline& pipeline, const Frames& frames) {
+  std::vector<Spectrum> spectra(frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SpectrumCopy copy(&spectra[i]);
+    pipeline.Analyse(frames[i].data(), qrx::FilterList(), false, &copy);
+  }
+  return spectra;
+}
+
+void Measure(const char* name, const Frames& first, const Frames& second) {
+  qrx::FramePipeline pipeline;
+  qrx::FilterList filters;
+  const char* text = qrx::bench::BenchFilters();
+  qrx::ParseFilterText(text, std::strlen(text), &filters);
+  if (!pipeline.Create(qrx::FrameFormatRecord{qrx::bench::kWidth, qrx::bench::kHeight, 0, 0}, 512)) {
+    std::printf("| %s | the pipeline could not be built |\n", name);
+    return;
+  }
+  const std::vector<Spectrum> firstSpectra = SpectraOf(pipeline, first), secondSpectra = SpectraOf(pipeline, second);
+  pipeline.SetFilters(filters);
+  pipeline.WaitForMask(30000);
+  std::vector<double> wallAlone, cpuAlone, finderCpu, finderHalf, pixelsCpu, pixelsHalf, feed, plain, with;
   qrx::LiveFinderStats stats;
   for (int i = 0; i < kRepeats; ++i) {
-    const Run alone = Stream(first, second, false);
+    const Run alone = Process(first, second);
     wallAlone.push_back(alone.wallPerFrame);
     cpuAlone.push_back(alone.cpuPerFrame);
-    const Run finder = FinderAlone(first, second);
+    const Run finder = FinderAlone(first, second, firstSpectra, secondSpectra, true);
     finderCpu.push_back(finder.cpuPerFrame);
     finderHalf.push_back(finder.cpuSecondHalf);
     stats = finder.stats;
-    const Run with = Stream(first, second, true);
-    wallWith.push_back(with.wallPerFrame);
-    feed.push_back(with.feedPerFrame);
+    const Run pixels = FinderAlone(first, second, firstSpectra, secondSpectra, false);
+    pixelsCpu.push_back(pixels.cpuPerFrame);
+    pixelsHalf.push_back(pixels.cpuSecondHalf);
+    plain.push_back(Filtering(pipeline, filters, first, second, false).wallPerFrame);
+    const Run both = Filtering(pipeline, filters, first, second, true);
+    with.push_back(both.wallPerFrame);
+    feed.push_back(both.feedPerFrame);
   }
   const double process = Median(wallAlone), processCpu = Median(cpuAlone);
-  const double finder = Median(finderCpu), half = Median(finderHalf), with = Median(wallWith);
-  std::printf(
-      "| %s | %.2f ms | %.2f ms | %.3f ms (%.1f %% / %.1f %%) | %.3f ms (%.1f %% / %.1f %%) | %.2f ms (%+.1f %%) | "
-      "%.3f ms "
-      "| %lld/%lld/%lld |\n",
-      name, process * 1e3, processCpu * 1e3, finder * 1e3, 100.0 * finder / process, 100.0 * finder / processCpu,
-      half * 1e3, 100.0 * half / process, 100.0 * half / processCpu, with * 1e3, 100.0 * (with - process) / process,
-      Median(feed) * 1e3, static_cast<long long>(stats.framesAnalysed), static_cast<long long>(stats.looks),
-      static_cast<long long>(stats.changes));
+  // A cost per frame and its share of Process's wall / CPU time.
+  auto share = [&](const std::vector<double>& v) {
+    char cell[64];
+    const double m = Median(v);
+    std::snprintf(cell, sizeof(cell), "%.3f ms (%.1f %% / %.1f %%)", m * 1e3, 100.0 * m / process,
+                  100.0 * m / processCpu);
+    return std::string(cell);
+  };
+  std::printf("| %s | %.2f ms | %.2f ms | %s | %s | %s | %s | %.2f ms (%+.1f %%) | %.3f ms | %lld/%lld/%lld |\n", name,
+              process * 1e3, processCpu * 1e3, share(finderCpu).c_str(), share(finderHalf).c_str(),
+              share(pixelsCpu).c_str(), share(pixelsHalf).c_str(), Median(with) * 1e3,
+              100.0 * (Median(with) - Median(plain)) / Median(plain), Median(feed) * 1e3,
+              static_cast<long long>(stats.framesAnalysed), static_cast<long long>(stats.looks),
+              static_cast<long long>(stats.changes));
 }
 
 }  // namespace
@@ -200,9 +301,12 @@ int main() {
       kFrames, kRepeats, text);
   std::printf(
       "finder: its CPU per frame over the whole run and over its second half, against Process's wall time / CPU "
-      "time;\nProcess's wall time per frame with the finder beside it; Feed on the frame's thread\n"
-      "| stream | Process (wall) | Process (CPU) | finder, whole run | finder, second half | Process with the "
-      "finder | Feed | analysed/looks/changes |\n|---|---|---|---|---|---|---|---|\n");
+      "time,\nfed as a filtering stream feeds it (spectra once it found something) and fed pixels all along;\n"
+      "a filtering stream's wall time per frame with the finder fed its spectra (against the same without);\n"
+      "FeedSpectrum on the frame's thread\n"
+      "| stream | Process (wall) | Process (CPU) | finder, whole run | finder, second half | fed pixels, whole run | "
+      "fed pixels, second half | filtering stream with the finder | FeedSpectrum | analysed/looks/changes |\n"
+      "|---|---|---|---|---|---|---|---|---|---|\n");
   Measure("static interference", one, one);
   Measure("a grating appears half-way", one, two);
   qrx::Stop();

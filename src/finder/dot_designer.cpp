@@ -1,6 +1,7 @@
 #include "finder/dot_designer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "filter/mask_builder.h"
@@ -41,6 +42,7 @@ DotDesigner::DotDesigner(const FftEngine& engine, const WindowAxis& rows, const 
     : engine_(engine), rows_(rows), columns_(columns) {
   work_ = std::make_unique<FftEngine>(engine.L(), engine.H(), engine.N(), engine.M(), kLayoutReal2D, 1);
   if (!work_->IsUsable()) return;
+  work_->RunOnCallingThread(true);  // the designer's own thread does its inverses
   work_->BuildWindow(kHammingWindow);
   work_->BuildInverseWindow(kHammingWindow);
   if (!sampled || work_->InverseWindow() == nullptr) return;
@@ -381,7 +383,13 @@ DotDesign DotDesigner::Design(const Peak& p, bool twin, const std::vector<std::c
     return removalDb >= limits.minRemovalDb ? 2 : removalDb >= limits.leastRemovalDb ? 1 : 0;
   };
   auto reachesDc = [&](const DotShape& shape) { return shape.a < 1 || shape.b < 1 || DcWeight(p, shape) < kDcKeep; };
+  // Shapes judged already: the neighbour search comes back to them, and a
+  // second look could not do better than the first.
+  std::vector<std::array<int32_t, 3>> judged;
   auto consider = [&](const DotShape& shape) {
+    const std::array<int32_t, 3> key = {shape.a, shape.b, shape.order};
+    if (std::find(judged.begin(), judged.end(), key) != judged.end()) return false;
+    judged.push_back(key);
     DotDesign d;
     d.shape = shape;
     // The pattern's part alone first: the picture's part only adds error and

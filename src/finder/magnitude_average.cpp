@@ -22,6 +22,9 @@ MagnitudeAverage::MagnitudeAverage(const FrameFormatRecord& format, int32_t fftL
   engine_ =
       std::make_unique<FftEngine>(lines_->OutputLength(), lines_->OutputHeight(), fftLine, 0, kLayoutReal2D, workers);
   if (!engine_->IsUsable()) return;
+  // A single worker's passes run on the caller's thread: nothing to hand
+  // over.
+  engine_->RunOnCallingThread(workers == 1);
   engine_->BuildWindow(kHammingWindow);
   if (engine_->Window() == nullptr) return;
   engine_->SetRates(ScaleRowRateKHz(lines_->OutputLength()), ScaleColRateKHz(lines_->OutputHeight()));

@@ -25,7 +25,8 @@ class MagnitudeAverage {
   // first; anything else the working layout). memory 0 weighs every frame
   // alike; memory n > 0 keeps a running average that forgets with a time
   // constant of n frames (a plain mean over the first n). workers: the
-  // engine's worker count (0: one per processor).
+  // engine's worker count (0: one per processor; 1: the caller's thread
+  // does the transforms).
   MagnitudeAverage(const FrameFormatRecord& format, int32_t fftLine, int32_t memory = 0, int32_t workers = 0);
   ~MagnitudeAverage();
   MagnitudeAverage(const MagnitudeAverage&) = delete;

@@ -23,6 +23,9 @@ SampledInverse::SampledInverse(const FftEngine& full, int32_t stepRows, int32_t 
     turned_.reset();
     return;
   }
+  // Many small inverses one after another: on the caller's thread.
+  small_->RunOnCallingThread(true);
+  turned_->RunOnCallingThread(true);
   // The inverse divides by the transform's size: the small engine's values
   // come out larger by the steps.
   factor_ = 1.0f / static_cast<float>(stepRows * stepColumns);

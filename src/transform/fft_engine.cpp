@@ -293,6 +293,12 @@ void FftEngine::Transform(int32_t direction, RowStage* stage) {
   // Forward: rows, then columns; inverse: columns, then rows. The last
   // worker of the first phase starts the second itself.
   const bool columnsFirst = direction < 0;
+  if (callerRuns_) {
+    Worker(columnsFirst, 0)->RunHere(direction);
+    Worker(!columnsFirst, 0)->RunHere(direction);
+    rowStage_ = nullptr;
+    return;
+  }
   StartPhase(columnsFirst, direction, true);
   WaitPhase(columnsFirst);
   WaitPhase(!columnsFirst);

@@ -83,6 +83,11 @@ class FftEngine {
   // around each block of rows.
   void Transform(int32_t direction) { Transform(direction, nullptr); }
   void Transform(int32_t direction, RowStage* stage);
+  // Transform's passes run on the calling thread instead of waking the
+  // workers (an engine of one worker of each kind only): for small
+  // transforms made one after another on a thread of their own, where the
+  // two hand-overs cost more than the passes. The results are the same.
+  void RunOnCallingThread(bool on) { callerRuns_ = on && workerCount_ == 1; }
 
   // Multiplies every complex element by its mask factor. The mask used is
   // one whole table published by PublishMask (all 1.0 before the first).
@@ -198,6 +203,7 @@ class FftEngine {
   std::atomic<int32_t> chainRemaining_{0};
   uint32_t phaseTimeoutMs_ = kPhaseTimeoutMs;
   FftPassHook passHook_ = nullptr;
+  bool callerRuns_ = false;
   void* passHookContext_ = nullptr;
   bool usable_ = false;
 };

@@ -95,6 +95,13 @@ uint32_t FftWorker::ThreadMain(void* self) {
   return 0;
 }
 
+void FftWorker::RunHere(int32_t direction) {
+  const FftPassHook hook = engine_->passHook_;
+  if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, true);
+  RunShare(direction);
+  if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, false);
+}
+
 void FftWorker::Loop() {
   const platform::Event waits[2] = {exitEvent_, startTask_};
   for (;;) {
@@ -104,10 +111,7 @@ void FftWorker::Loop() {
     if (r.status != platform::WaitStatus::Ok) platform::ShowMessage(WaitFailedText());
     platform::ResetEvent(startTask_);
     const int32_t direction = direction_;
-    const FftPassHook hook = engine_->passHook_;
-    if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, true);
-    RunShare(direction);
-    if (hook) hook(engine_->passHookContext_, Kind(), first_, direction, false);
+    RunHere(direction);
     engine_->ChainedPhaseDone(direction);
     platform::SetEvent(taskDone_);
   }

@@ -33,6 +33,9 @@ class FftWorker {
   // returns TaskDone for the dispatcher to wait on. A failed event operation
   // is shown and the call carries on.
   platform::Event ResumeThread(int32_t direction);
+  // One pass over the share on the calling thread, the worker's own left
+  // asleep (its engine's passes are not running on it).
+  void RunHere(int32_t direction);
   // Sets the exit event, waits up to 5000 ms for the thread, ends it by force
   // if it is still running, then releases the events and the scratch.
   void Stop();

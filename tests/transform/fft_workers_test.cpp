@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,48 @@ TEST(FftWorkerPool, ForwardRunsRowsThenColumnsInverseTheOpposite) {
   ExpectPhaseOrder(trace.records, 1, 3);
   for (const PassRecord& r : trace.records) EXPECT_EQ(r.direction, -1);
   e.SetPassHook(nullptr, nullptr);
+}
+
+struct ThreadTrace {
+  std::mutex lock;
+  std::vector<std::thread::id> threads;
+  std::vector<int> kinds;
+};
+
+void RecordThread(void* context, int32_t kind, int32_t, int32_t, bool begin) {
+  ThreadTrace* t = static_cast<ThreadTrace*>(context);
+  std::lock_guard<std::mutex> g(t->lock);
+  if (!begin) return;
+  t->threads.push_back(std::this_thread::get_id());
+  t->kinds.push_back(kind);
+}
+
+// On the calling thread (an engine of one worker of each kind): the same
+// bits as the workers give, the passes in the same order, none on a
+// worker's thread; an engine of more workers keeps them.
+TEST(FftWorkerPool, CallingThreadRunsOneWorkersPassesWithTheSameResults) {
+  for (const int32_t workers : {1, 2}) {
+    SCOPED_TRACE(workers);
+    FftEngine byWorkers(100, 70, 128, 0, 2, workers), here(100, 70, 128, 0, 2, workers);
+    ASSERT_TRUE(byWorkers.IsUsable() && here.IsUsable());
+    here.RunOnCallingThread(true);
+    ThreadTrace trace;
+    here.SetPassHook(&RecordThread, &trace);
+    const size_t floats = static_cast<size_t>(here.M()) * here.Pitch() * 2;
+    for (size_t i = 0; i < floats; ++i)
+      byWorkers.Spectrum()[i] = here.Spectrum()[i] = static_cast<float>((i * 37) % 101) - 50.0f;
+    for (const int32_t direction : {1, -1}) {
+      byWorkers.Transform(direction);
+      here.Transform(direction);
+      EXPECT_EQ(std::memcmp(byWorkers.Spectrum(), here.Spectrum(), floats * sizeof(float)), 0) << direction;
+    }
+    here.SetPassHook(nullptr, nullptr);
+    const bool calling = workers == 1;
+    ASSERT_EQ(trace.kinds.size(), static_cast<size_t>(4 * workers));
+    EXPECT_EQ(trace.kinds.front(), 0);  // forward: rows first
+    EXPECT_EQ(trace.kinds.back(), 0);   // inverse: rows last
+    for (const std::thread::id& id : trace.threads) EXPECT_EQ(id == std::this_thread::get_id(), calling);
+  }
 }
 
 TEST(FftWorkerPool, IdleDestructionEndsEveryThreadPromptly) {

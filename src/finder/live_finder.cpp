@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <complex>
 #include <cstring>
 #include <deque>
 #include <vector>
@@ -31,7 +32,7 @@ struct LiveFinder::Impl {
   // spectrum (rows x bins complex values, packed).
   struct Slot {
     std::vector<uint8_t> pixels;
-    std::vector<float> spectrum;
+    std::vector<std::complex<float>> spectrum;
     bool isSpectrum = false;
     int32_t rows = 0, bins = 0;
     int32_t width = 0, height = 0, fftLine = 0;
@@ -53,7 +54,7 @@ struct LiveFinder::Impl {
   // is then copied into the slot and Hand called).
   bool Admit(const Admission& a, bool present);
   void Hand(const Admission& a);
-  void AddToAverage(const Slot& s, bool keep);
+  void AddToAverage(Slot* s, bool keep);
   void Restart(const Slot& slot);
   void Look(int64_t frame);
   bool TakeWork(Slot* slot, bool* look, int64_t* lookFrame);
@@ -188,11 +189,13 @@ int64_t LiveFinder::FeedSpectrum(const FrameSpectrum& spectrum, int32_t width, i
       spectrum.values != nullptr && spectrum.rows > 0 && spectrum.bins > 0 && spectrum.pitch >= spectrum.bins;
   platform::ScopedLock hold(s.lock);
   if (!s.Admit(a, present)) return a.frame;
-  const size_t row = static_cast<size_t>(spectrum.bins) * 2;
+  const size_t row = static_cast<size_t>(spectrum.bins);
   s.slot.spectrum.resize(row * spectrum.rows);
+  // std::complex<float> is laid out as two floats, re and im.
+  float* to = reinterpret_cast<float*>(s.slot.spectrum.data());
   for (int32_t q = 0; q < spectrum.rows; ++q)
-    std::memcpy(&s.slot.spectrum[row * q], spectrum.values + static_cast<size_t>(q) * spectrum.pitch * 2,
-                row * sizeof(float));
+    std::memcpy(to + row * 2 * q, spectrum.values + static_cast<size_t>(q) * spectrum.pitch * 2,
+                row * 2 * sizeof(float));
   s.slot.rows = spectrum.rows;
   s.slot.bins = spectrum.bins;
   s.slot.isSpectrum = true;
@@ -301,11 +304,13 @@ void LiveFinder::Impl::Look(int64_t frame) {
   lookedThrough.store(std::max(lookedThrough.load(std::memory_order_relaxed), frame), std::memory_order_release);
 }
 
-void LiveFinder::Impl::AddToAverage(const Slot& s, bool keep) {
-  if (!s.isSpectrum) {
-    average->Add(s.pixels.data(), keep);
-  } else if (s.rows == average->Rows() && s.bins == average->Bins()) {
-    average->AddSpectrum(s.spectrum.data(), s.bins, keep);
+void LiveFinder::Impl::AddToAverage(Slot* s, bool keep) {
+  if (!s->isSpectrum) {
+    average->Add(s->pixels.data(), keep);
+  } else if (s->rows == average->Rows() && s->bins == average->Bins()) {
+    // The kept spectrum changes places with the average's newest: the
+    // buffers go round between the stream and the finder without copies.
+    average->TakeSpectrum(&s->spectrum, keep);
   } else {
     return;  // not this engine's spectrum
   }
@@ -321,7 +326,7 @@ uint32_t LiveFinder::Impl::Run() {
       if (mine.generation != myGeneration) Restart(mine);
       if (average != nullptr && average->IsUsable()) {
         // The complex spectrum only of a frame that is looked at (or may be).
-        AddToAverage(mine, mine.look || look);
+        AddToAverage(&mine, mine.look || look);
       }
       if (mine.look) Look(mine.frame);
     }

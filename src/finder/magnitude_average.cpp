@@ -76,4 +76,11 @@ void MagnitudeAverage::AddSpectrum(const float* s, int32_t pitch, bool keepSpect
   }
 }
 
+void MagnitudeAverage::TakeSpectrum(std::vector<std::complex<float>>* spectrum, bool keepSpectrum) {
+  if (!IsUsable() || spectrum->size() != newest_.size()) return;
+  // std::complex<float> is laid out as two floats, re and im.
+  AddSpectrum(reinterpret_cast<const float*>(spectrum->data()), Bins(), false);
+  if (keepSpectrum) newest_.swap(*spectrum);
+}
+
 }  // namespace qrx

@@ -43,6 +43,10 @@ class MagnitudeAverage {
   // clip and mask): Rows() rows of Bins() complex values (re, im floats),
   // pitch complex values apart.
   void AddSpectrum(const float* spectrum, int32_t pitch, bool keepSpectrum = true);
+  // The same for a packed Rows() x Bins() spectrum (ignored when of another
+  // size). A kept one becomes Newest() by exchange, without a copy:
+  // *spectrum then holds the previous Newest()'s storage.
+  void TakeSpectrum(std::vector<std::complex<float>>* spectrum, bool keepSpectrum);
   int64_t Frames() const { return frames_; }
 
   // Mean |S[q][k]|, Rows() x Bins(); all zero before the first frame.

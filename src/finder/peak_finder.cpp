@@ -76,11 +76,18 @@ std::vector<Peak> PeakFinder::Find(const std::vector<float>& mean, const PeakLim
   // window's loss between cells (under 2 dB): cells below that cannot hold
   // a pattern of the least amplitude.
   const float minMagnitude = static_cast<float>(0.5 * limits.minAmplitude * engine_.WindowSum() * 0.75);
+  // IsMaximum's first checks, on the next cells along the row and the
+  // column, made here on the table itself: most cells above the least
+  // magnitude fail them.
+  const bool nextK = lobeK_ >= 1.0, nextQ = lobeQ_ >= 1.0;
   for (int32_t q = 1; q + 1 < rows; ++q) {
     const float* row = &mean[static_cast<size_t>(q) * bins];
+    const float *up = row - bins, *down = row + bins;
     for (int32_t k = 0; k + 1 < bins; ++k) {
       const float level = row[k];
       if (level < minMagnitude) continue;
+      if (nextK && k > 0 && (row[k - 1] >= level || row[k + 1] > level)) continue;
+      if (nextQ && (up[k] >= level || down[k] > level)) continue;
       const double v = (q - half) / zoneQ, h = k / zoneK;
       if (v * v + h * h < 1.0) continue;
       if (!IsMaximum(q, k, level)) continue;

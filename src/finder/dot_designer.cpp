@@ -271,20 +271,30 @@ DotDesigner::Loss DotDesigner::SampledPictureLoss(const Region& region,
   bool any = false;
   std::complex<double> atPattern = 0.0;
   sampled_->Clear();
-  for (int32_t dq = -region.spanQ, i = 0; dq <= region.spanQ; ++dq)
+  const int32_t width = 2 * region.spanK + 1;
+  rowValues_.resize(static_cast<size_t>(width));
+  for (int32_t dq = -region.spanQ, i = 0; dq <= region.spanQ; ++dq) {
+    const int32_t q = q0 + dq;
+    bool rowUsed = false;
     for (int32_t dk = -region.spanK; dk <= region.spanK; ++dk, ++i) {
-      const int32_t q = q0 + dq, k = k0 + dk;
+      const int32_t k = k0 + dk;
+      std::complex<double>& value = rowValues_[static_cast<size_t>(dk + region.spanK)];
+      value = 0.0;
       const double u = removed[static_cast<size_t>(i)];
       if (u < 1e-7 || q < 0 || q >= M || k < 0 || k >= bins) continue;
-      const std::complex<double> value = u * picture[static_cast<size_t>(i)];
-      sampled_->Add(q, k, value);
-      any = true;
+      value = u * picture[static_cast<size_t>(i)];
+      rowUsed = true;
       // Columns 0 and N/2 never come here (kSampledGuard).
       const std::complex<double> c = (q & 1) ? -2.0 * value : 2.0 * value;
       const size_t r = static_cast<size_t>(dq + region.spanQ), col = static_cast<size_t>(dk + region.spanK);
       atPattern += c * projection.rows[0][r] * projection.columns[0][col] +
                    std::conj(c) * projection.rows[1][r] * projection.columns[1][col];
     }
+    if (!rowUsed) continue;
+    // Cells left out above are zeros here: adding them changes nothing.
+    sampled_->AddRow(q, k0 - region.spanK, width, rowValues_.data());
+    any = true;
+  }
   if (!any) return Loss{0.0, 0.0};
   const std::vector<float>* imaginary = nullptr;
   const std::vector<float>& real = sampled_->Run(&imaginary);

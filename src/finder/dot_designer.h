@@ -103,6 +103,7 @@ class DotDesigner {
   std::unique_ptr<FftEngine> work_;
   std::unique_ptr<SampledInverse> sampled_;
   std::vector<float> inverseSamples_;  // the inverse window at the sampled pixels
+  std::vector<std::complex<double>> rowValues_;  // one region row's cells for the sampled inverse
 };
 
 }  // namespace qrx

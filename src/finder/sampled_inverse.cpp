@@ -87,6 +87,46 @@ void SampledInverse::Add(int32_t q, int32_t k, std::complex<double> value) {
   turned[1] += static_cast<float>(t.imag());
 }
 
+void SampledInverse::AddRow(int32_t q, int32_t firstK, int32_t count, const std::complex<double>* values) {
+  if (!small_ || q < 0 || q >= M_) return;
+  const int32_t m = small_->M(), n = small_->N(), pitch = small_->Pitch();
+  // As Add: inside the half spectrum a cell counts twice, and the small
+  // engine's half of it is one time its value, as it is or as its mirror.
+  const double sign = (q & 1) ? -1.0 : 1.0;
+  const int32_t v = (q - M_ / 2) & (m - 1);
+  const int32_t direct = (v + m / 2) & (m - 1), mirror = (((m - v) & (m - 1)) + m / 2) & (m - 1);
+  const double directSign = (direct & 1) ? -sign : sign, mirrorSign = (mirror & 1) ? -sign : sign;
+  float* directRow = small_->Spectrum() + static_cast<size_t>(direct) * pitch * 2;
+  float* directTurned = turned_->Spectrum() + static_cast<size_t>(direct) * pitch * 2;
+  float* mirrorRow = small_->Spectrum() + static_cast<size_t>(mirror) * pitch * 2;
+  float* mirrorTurned = turned_->Spectrum() + static_cast<size_t>(mirror) * pitch * 2;
+  const int32_t from = std::max(firstK, 0), to = std::min(firstK + count, N_ / 2 + 1);
+  for (int32_t k = from; k < to; ++k) {
+    const std::complex<double> value = values[k - firstK];
+    const int32_t kk = k & (n - 1);
+    if (k == 0 || 2 * k == N_ || kk == 0 || 2 * kk == n) {
+      Add(q, k, value);
+    } else if (2 * kk < n) {
+      const std::complex<double> y = directSign * value;
+      float* cell = directRow + 2 * kk;
+      cell[0] += static_cast<float>(y.real());
+      cell[1] += static_cast<float>(y.imag());
+      float* turned = directTurned + 2 * kk;
+      turned[0] += static_cast<float>(-y.imag());
+      turned[1] += static_cast<float>(-y.real());
+    } else {
+      // The mirror: conj(c) / 2, and the turned cell conj(-i c) / 2.
+      const std::complex<double> y = mirrorSign * std::conj(value);
+      float* cell = mirrorRow + 2 * (n - kk);
+      cell[0] += static_cast<float>(y.real());
+      cell[1] += static_cast<float>(y.imag());
+      float* turned = mirrorTurned + 2 * (n - kk);
+      turned[0] += static_cast<float>(-y.imag());
+      turned[1] += static_cast<float>(y.real());
+    }
+  }
+}
+
 const std::vector<float>& SampledInverse::Run(const std::vector<float>** quarter) {
   if (!small_) return samples_;
   const size_t pitch = static_cast<size_t>(small_->Pitch()) * 2;

@@ -250,4 +250,34 @@ TEST(SampledInverse, EqualsTheFullInverseAtItsPixels) {
   }
 }
 
+// AddRow is Add cell by cell: the same bits, whole rows across both edge
+// columns and the columns that fold onto the small engine's edges, cells
+// folding together, a row starting left of column 0 and ending past N/2.
+TEST(SampledInverse, AddRowGivesTheSumsOfAdd) {
+  const int32_t N = qrx::test::kFftLine, H = qrx::test::kHeight;
+  int32_t M = 2;
+  while (M < H) M *= 2;
+  qrx::FftEngine full(N, H, N, M, 2, 1);
+  for (const auto& steps : {std::make_pair(4, 4), std::make_pair(2, 8)}) {
+    qrx::SampledInverse byCell(full, steps.first, steps.second), byRow(full, steps.first, steps.second);
+    ASSERT_TRUE(byCell.IsUsable() && byRow.IsUsable());
+    const int32_t firstK = -3, count = N / 2 + 7;
+    std::vector<std::complex<double>> row(static_cast<size_t>(count));
+    uint32_t seed = 11;
+    for (const int32_t q : {0, 1, 37, M / 2, M / 2 + 7, M - 1}) {
+      for (auto& v : row) {
+        seed = seed * 1664525u + 1013904223u;
+        v = std::complex<double>(static_cast<double>(seed >> 20) - 2048.0, static_cast<double>(seed & 0xfff) - 2048.0);
+      }
+      for (int32_t j = 0; j < count; ++j) byCell.Add(q, firstK + j, row[static_cast<size_t>(j)]);
+      byRow.AddRow(q, firstK, count, row.data());
+    }
+    const std::vector<float>*cellQuarter = nullptr, *rowQuarter = nullptr;
+    const std::vector<float> cells = byCell.Run(&cellQuarter);
+    const std::vector<float>& rows = byRow.Run(&rowQuarter);
+    EXPECT_TRUE(cells == rows);
+    EXPECT_TRUE(*cellQuarter == *rowQuarter);
+  }
+}
+
 }  // namespace

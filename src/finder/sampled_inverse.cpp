@@ -112,7 +112,7 @@ void SampledInverse::AddRow(int32_t q, int32_t firstK, int32_t count, const std:
       cell[0] += static_cast<float>(y.real());
       cell[1] += static_cast<float>(y.imag());
       float* turned = directTurned + 2 * kk;
-      turned[0] += static_cast<float>(-y.imag());
+      turned[0] += static_cast<float>(y.imag());
       turned[1] += static_cast<float>(-y.real());
     } else {
       // The mirror: conj(c) / 2, and the turned cell conj(-i c) / 2.

@@ -52,10 +52,6 @@ double PeakFinder::Amplitude(double magnitude, double fracQ, double fracK) const
 
 bool PeakFinder::IsMaximum(int32_t q, int32_t k, float level) const {
   const int32_t rk = static_cast<int32_t>(std::floor(lobeK_)), rq = static_cast<int32_t>(std::floor(lobeQ_));
-  // The four next cells first: most cells fail there, and the answer does
-  // not depend on the order of the checks.
-  if (rk >= 1 && (At(q, k - 1) >= level || At(q, k + 1) > level)) return false;
-  if (rq >= 1 && (At(q - 1, k) >= level || At(q + 1, k) > level)) return false;
   for (int32_t dq = -rq; dq <= rq; ++dq)
     for (int32_t dk = -rk; dk <= rk; ++dk) {
       if (dq == 0 && dk == 0) continue;
@@ -76,9 +72,9 @@ std::vector<Peak> PeakFinder::Find(const std::vector<float>& mean, const PeakLim
   // window's loss between cells (under 2 dB): cells below that cannot hold
   // a pattern of the least amplitude.
   const float minMagnitude = static_cast<float>(0.5 * limits.minAmplitude * engine_.WindowSum() * 0.75);
-  // IsMaximum's first checks, on the next cells along the row and the
-  // column, made here on the table itself: most cells above the least
-  // magnitude fail them.
+  // The next cells along the row and the column first, on the table itself:
+  // most cells above the least magnitude fail there, and IsMaximum's answer
+  // does not depend on the order of its checks.
   const bool nextK = lobeK_ >= 1.0, nextQ = lobeQ_ >= 1.0;
   for (int32_t q = 1; q + 1 < rows; ++q) {
     const float* row = &mean[static_cast<size_t>(q) * bins];

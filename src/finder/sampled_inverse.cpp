@@ -45,53 +45,19 @@ void SampledInverse::Clear() {
   std::fill(turned_->Spectrum(), turned_->Spectrum() + floats, 0.0f);
 }
 
-void SampledInverse::Add(int32_t q, int32_t k, std::complex<double> value) {
-  if (!small_ || q < 0 || q >= M_ || k < 0 || k > N_ / 2) return;
+void SampledInverse::Add(int32_t q, int32_t k, std::complex<double> value) { AddRow(q, k, 1, &value); }
+
+void SampledInverse::AddRow(int32_t q, int32_t firstK, int32_t count, const std::complex<double>* values) {
+  if (!small_ || q < 0 || q >= M_) return;
   // Both sizes are powers of two: folding is masking.
   const int32_t m = small_->M(), n = small_->N(), pitch = small_->Pitch();
   // The cell's own frequency and value: the spectrum holds row q as the
   // vertical frequency q - M/2, its value times (-1)^q. A column inside the
   // half spectrum stands for itself and its mirror (twice its real part);
-  // columns 0 and N/2 only once.
-  const double sign = (q & 1) ? -1.0 : 1.0;
-  const double twice = (k == 0 || k == N_ / 2) ? 1.0 : 2.0;
-  const std::complex<double> c = (sign * twice) * value;
-  const int32_t v = (q - M_ / 2) & (m - 1), kk = k & (n - 1);
-  // Folded onto the small spectrum: as it is where that holds it, else as
-  // its mirror; halved where the small engine counts the mirror too. The
-  // turned cell (times -i) goes the same way.
-  int32_t vv = v, col = kk;
-  std::complex<double> y = c, t(c.imag(), -c.real());
-  if (kk != 0 && 2 * kk != n) {
-    if (2 * kk < n) {
-      y *= 0.5;
-      t *= 0.5;
-    } else {
-      vv = (m - v) & (m - 1);
-      col = n - kk;
-      y = 0.5 * std::conj(y);
-      t = 0.5 * std::conj(t);
-    }
-  }
-  const int32_t row = (vv + m / 2) & (m - 1);
-  if (row & 1) {
-    y = -y;
-    t = -t;
-  }
-  const size_t at = (static_cast<size_t>(row) * pitch + col) * 2;
-  float* cell = small_->Spectrum() + at;
-  cell[0] += static_cast<float>(y.real());
-  cell[1] += static_cast<float>(y.imag());
-  float* turned = turned_->Spectrum() + at;
-  turned[0] += static_cast<float>(t.real());
-  turned[1] += static_cast<float>(t.imag());
-}
-
-void SampledInverse::AddRow(int32_t q, int32_t firstK, int32_t count, const std::complex<double>* values) {
-  if (!small_ || q < 0 || q >= M_) return;
-  const int32_t m = small_->M(), n = small_->N(), pitch = small_->Pitch();
-  // As Add: inside the half spectrum a cell counts twice, and the small
-  // engine's half of it is one time its value, as it is or as its mirror.
+  // columns 0 and N/2 only once. Folded onto the small spectrum, a cell
+  // lands as it is where that holds it, else as its mirror, halved where
+  // the small engine counts the mirror too; each small row's own sign
+  // (-1)^row goes with it.
   const double sign = (q & 1) ? -1.0 : 1.0;
   const int32_t v = (q - M_ / 2) & (m - 1);
   const int32_t direct = (v + m / 2) & (m - 1), mirror = (((m - v) & (m - 1)) + m / 2) & (m - 1);
@@ -104,10 +70,12 @@ void SampledInverse::AddRow(int32_t q, int32_t firstK, int32_t count, const std:
   for (int32_t k = from; k < to; ++k) {
     const std::complex<double> value = values[k - firstK];
     const int32_t kk = k & (n - 1);
-    if (k == 0 || 2 * k == N_ || kk == 0 || 2 * kk == n) {
-      Add(q, k, value);
-    } else if (2 * kk < n) {
-      const std::complex<double> y = directSign * value;
+    // The turned cell (times -i) goes the same way.
+    if (2 * kk <= n) {
+      // On the small engine's own columns 0 and n/2 nothing is halved.
+      const double twice = (k == 0 || 2 * k == N_) ? 1.0 : 2.0;
+      const double scale = (kk == 0 || 2 * kk == n) ? twice : 1.0;
+      const std::complex<double> y = (directSign * scale) * value;
       float* cell = directRow + 2 * kk;
       cell[0] += static_cast<float>(y.real());
       cell[1] += static_cast<float>(y.imag());

@@ -41,9 +41,9 @@ class SampledInverse {
   void Clear();
   // Adds a cell of the full engine's spectrum (0 <= q < M, 0 <= k <= N/2).
   void Add(int32_t q, int32_t k, std::complex<double> value);
-  // The same for cells (q, firstK + j), j = 0 .. count - 1, of one row:
-  // the same sums as Add cell by cell, with the row's folding worked out
-  // once.
+  // The same for cells (q, firstK + j), j = 0 .. count - 1, of one row
+  // (those outside the half spectrum left out): the same sums as Add cell
+  // by cell, with the row's folding worked out once.
   void AddRow(int32_t q, int32_t firstK, int32_t count, const std::complex<double>* values);
   // The sampled inverse of the cells added since Clear: Rows() lines of
   // Columns() values, line i at i * Columns(). quarter: the same of the
